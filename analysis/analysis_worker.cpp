@@ -1,0 +1,36 @@
+#include "analysis/analysis_worker.h"
+
+#include <utility>
+
+#include "analysis/spectrum_analyser.h"
+#include "state/recorder_state.h"
+
+void AnalysisThreadMain() {
+  while (analysisRunning.load()) {
+    AnalysisFrame frame;
+    {
+      std::unique_lock lock(queueMutex);
+      queueSignal.wait(lock, [] { return !frameQueue.empty() || !analysisRunning.load(); });
+      if (!analysisRunning.load()) return;
+      frame = std::move(frameQueue.front());
+      frameQueue.pop();
+    }
+    AnalyseFrame(frame.data(), frame.size(), sampleRate);
+  }
+}
+
+void StartAnalysisWorker() {
+  analysisRunning.store(true);
+  analysisThread = std::thread(AnalysisThreadMain);
+}
+
+void StopAnalysisWorker() {
+  {
+    // Cleared under the queue lock: a worker between its test of the
+    // condition and its sleep cannot miss the stop.
+    std::lock_guard lock(queueMutex);
+    analysisRunning.store(false);
+  }
+  queueSignal.notify_all();
+  if (analysisThread.joinable()) analysisThread.join();
+}

@@ -1,0 +1,13 @@
+#pragma once
+
+// Body of the analysis worker: analyses queued frames, oldest first, until
+// analysisRunning is cleared.
+void AnalysisThreadMain();
+
+// Recording thread: sets analysisRunning and starts the worker in
+// analysisThread (which must be empty).
+void StartAnalysisWorker();
+
+// Recording thread: stops the worker and joins it. Frames still queued stay
+// in frameQueue for the next worker.
+void StopAnalysisWorker();

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <string>
+
+#include "state/recorder_state.h"
+
+constexpr unsigned ID_START = 1;
+constexpr unsigned ID_STOP = 2;
+constexpr unsigned ID_LEVEL = 3;
+constexpr unsigned ID_WAVEFORM = 4;
+constexpr unsigned ID_SPECTRUM = 5;
+
+// What the commands need from the main window. The platform implements it
+// with the Win32 calls named beside each operation.
+class WindowOps {
+ public:
+  virtual ~WindowOps() = default;
+  // GetSaveFileNameW with "output.wav"; empty when cancelled or failed.
+  virtual std::wstring AskSavePath() = 0;
+  virtual void SetStatusText(const std::wstring& text) = 0;  // SetWindowTextW on the status line
+  virtual void DisableButtons() = 0;     // EnableWindow(FALSE) on Start, then Stop
+  virtual void InvalidatePanels() = 0;   // InvalidateRect: waveform, level, spectrum
+  // DestroyWindow: WM_DESTROY, and so OnDestroy, runs before it returns.
+  virtual void DestroyMainWindow() = 0;
+  virtual void PostQuit() = 0;           // PostQuitMessage(0)
+};
+
+// The status line for a finished recording.
+std::wstring OutcomeStatusText(RecordingOutcome outcome, const std::wstring& path);
+
+// Handlers of the user-interface thread, one per message or command.
+void OnCommand(WindowOps& window, unsigned id);
+void OnStart(WindowOps& window);
+void OnStop();
+void OnRecordingStarted(WindowOps& window);
+void OnRecordingDone(WindowOps& window);
+void OnUpdateVisuals(WindowOps& window);
+void OnClose(WindowOps& window);
+void OnDestroy(WindowOps& window);

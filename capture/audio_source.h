@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "capture/capture_format.h"
+
+// The audio service as the recording thread uses it. Each operation maps to
+// one Core Audio or COM call, so a failure at any step takes the same path on
+// every platform. Results are HRESULT-like: negative means failure, anything
+// else (positive success codes included) success.
+using AudioResult = std::int32_t;
+
+constexpr std::uint32_t AUDCLNT_BUFFERFLAGS_SILENT = 2;
+constexpr std::int64_t CAPTURE_BUFFER_DURATION = 10'000'000;  // 100 ns units: one second
+
+// The objects the thread acquires, in the order it acquires them.
+enum class AudioObject { Enumerator, Device, AudioClient, CaptureClient };
+
+class AudioSource {
+ public:
+  virtual ~AudioSource() = default;
+
+  virtual void InitializeCom() = 0;                    // CoInitialize(nullptr)
+  virtual AudioResult CreateDeviceEnumerator() = 0;    // CoCreateInstance(MMDeviceEnumerator)
+  virtual AudioResult GetDefaultAudioEndpoint() = 0;   // eCapture, eConsole
+  virtual AudioResult ActivateAudioClient() = 0;       // IMMDevice::Activate(IAudioClient)
+  virtual AudioResult GetMixFormat(CaptureFormat& format) = 0;
+  // IAudioClient::Initialize in shared mode, polled, with the mix format
+  // record whose channel count has been replaced by format.nChannels.
+  virtual AudioResult Initialize(const CaptureFormat& format, std::int64_t bufferDuration) = 0;
+  virtual AudioResult GetCaptureService() = 0;         // IAudioClient::GetService(IAudioCaptureClient)
+  virtual AudioResult Start() = 0;
+  virtual AudioResult GetNextPacketSize(std::uint32_t& frames) = 0;
+  virtual AudioResult GetBuffer(const std::uint8_t*& data, std::uint32_t& frames,
+                                std::uint32_t& flags) = 0;
+  virtual AudioResult ReleaseBuffer(std::uint32_t frames) = 0;
+  virtual AudioResult Stop() = 0;
+  virtual void FreeMixFormat() = 0;                    // CoTaskMemFree
+  virtual void Release(AudioObject object) = 0;        // IUnknown::Release
+  virtual void UninitializeCom() = 0;                  // CoUninitialize
+};
+
+// The platform's source for the default recording device.
+std::unique_ptr<AudioSource> CreateDefaultAudioSource();

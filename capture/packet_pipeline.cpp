@@ -1,0 +1,111 @@
+#include "capture/packet_pipeline.h"
+
+#include <cmath>
+#include <cstring>
+#include <span>
+#include <utility>
+#include <vector>
+
+#include "state/recorder_state.h"
+
+bool IsFloat32Format(const CaptureFormat& format) {
+  if (format.wBitsPerSample != 32) return false;
+  return format.wFormatTag == WAVE_FORMAT_IEEE_FLOAT ||
+         (format.wFormatTag == WAVE_FORMAT_EXTENSIBLE &&
+          format.SubFormat == KSDATAFORMAT_SUBTYPE_IEEE_FLOAT);
+}
+
+bool IsPcm16Format(const CaptureFormat& format) {
+  if (format.wBitsPerSample != 16) return false;
+  return format.wFormatTag == WAVE_FORMAT_PCM ||
+         (format.wFormatTag == WAVE_FORMAT_EXTENSIBLE &&
+          format.SubFormat == KSDATAFORMAT_SUBTYPE_PCM);
+}
+
+std::int16_t FloatToPcm16(float x) {
+  // A NaN fails both clamps; converting it to an integer would be undefined.
+  if (std::isnan(x)) return 0;
+  if (x > 1.0f) x = 1.0f;
+  if (x < -1.0f) x = -1.0f;
+  return static_cast<std::int16_t>(x * 32767.0f);  // truncates toward zero
+}
+
+namespace {
+
+// RMS of every stride-th sample starting at first, on the 0..1 scale.
+// Accumulates in single precision in sample order.
+float Rms(std::span<const std::int16_t> samples, std::size_t first, std::size_t stride) {
+  float sum = 0.0f;
+  std::size_t count = 0;
+  for (std::size_t i = first; i < samples.size(); i += stride) {
+    const std::int32_t s = samples[i];
+    sum += static_cast<float>(s * s);
+    ++count;
+  }
+  return std::sqrt(sum / static_cast<float>(count)) / 32768.0f;
+}
+
+// Appends the first channel to leftDisplay, trims it to the newest samples
+// and queues an analysis frame when one is due. Caller holds displayMutex.
+void FeedDisplay(std::span<const std::int16_t> converted, std::size_t channels) {
+  if (channels == 2) {
+    for (std::size_t i = 0; i + 1 < converted.size(); i += 2) leftDisplay.push_back(converted[i]);
+  } else {
+    leftDisplay.insert(leftDisplay.end(), converted.begin(), converted.end());
+  }
+  if (leftDisplay.size() > DISPLAY_SAMPLES) {
+    leftDisplay.erase(leftDisplay.begin(),
+                      leftDisplay.end() - static_cast<std::ptrdiff_t>(DISPLAY_SAMPLES));
+  }
+
+  const auto now = std::chrono::steady_clock::now();
+  if (leftDisplay.size() < DISPLAY_SAMPLES || now - lastAnalysisTime < ANALYSIS_INTERVAL) return;
+
+  AnalysisFrame frame(leftDisplay.end() - static_cast<std::ptrdiff_t>(DISPLAY_SAMPLES),
+                      leftDisplay.end());
+  std::lock_guard queueLock(queueMutex);
+  if (frameQueue.size() < MAX_QUEUED_FRAMES) {
+    frameQueue.push(std::move(frame));
+    queueSignal.notify_one();
+    lastAnalysisTime = now;
+  }
+  // Otherwise the frame is dropped and lastAnalysisTime stays, so the next
+  // packet tries again.
+}
+
+}  // namespace
+
+bool ProcessCapturePacket(const CapturePacket& packet, const CaptureFormat& format,
+                          SampleTake& recordedSamples, WindowHandle window) {
+  const std::size_t channels = format.nChannels;
+  const std::size_t n = std::uint32_t{packet.frameCount * format.nChannels};
+
+  std::vector<std::int16_t> converted(n);
+  if (IsFloat32Format(format)) {
+    for (std::size_t i = 0; i < n; ++i) {
+      float x;
+      std::memcpy(&x, packet.data + i * sizeof(float), sizeof(float));
+      converted[i] = FloatToPcm16(x);
+    }
+  } else if (IsPcm16Format(format)) {
+    if (n > 0) std::memcpy(converted.data(), packet.data, n * sizeof(std::int16_t));
+  } else {
+    return false;
+  }
+  recordedSamples.Append(converted);
+
+  {
+    std::lock_guard displayLock(displayMutex);
+    FeedDisplay(converted, channels);
+  }
+
+  if (!converted.empty()) {
+    const float level = channels == 2 ? (Rms(converted, 0, 2) + Rms(converted, 1, 2)) / 2.0f
+                                      : Rms(converted, 0, 1);
+    levelValue.store(level);
+    if (levelValue.load() > 1.0f) levelValue.store(1.0f);
+  }
+
+  PostNotification(window, WM_UPDATE_VISUALS);
+  return true;
+}

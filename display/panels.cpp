@@ -1,0 +1,123 @@
+#include "display/panels.h"
+
+#include <cwchar>
+#include <mutex>
+
+#include "state/recorder_state.h"
+
+namespace {
+
+int Truncate(float value) { return static_cast<int>(value); }
+
+// Samples or values per column: at least one.
+std::size_t ColumnStep(std::size_t count, int width) {
+  const std::size_t step = count / static_cast<std::size_t>(width);
+  return step == 0 ? 1 : step;
+}
+
+int WaveformRow(std::int16_t sample, int mid, int height) {
+  const int halved = sample * height / 2;
+  return mid - Truncate(static_cast<float>(halved) / 32768.0f);
+}
+
+}  // namespace
+
+PanelDrawing LevelPanel(PanelRect rect, float level) {
+  PanelDrawing drawing;
+  drawing.primitives.push_back(FillBackground{rect});
+  const int width = rect.right - rect.left;
+  PanelRect bar = rect;
+  bar.right = rect.left + Truncate(static_cast<float>(width) * level);
+  drawing.primitives.push_back(FillSolid{bar, LEVEL_COLOUR});
+  drawing.drewData = true;
+  return drawing;
+}
+
+PanelDrawing WaveformPanel(PanelRect rect, std::span<const std::int16_t> samples) {
+  PanelDrawing drawing;
+  drawing.primitives.push_back(FillBackground{rect});
+  const int width = rect.right - rect.left;
+  const int height = rect.bottom - rect.top;
+  if (width <= 0 || height <= 0) return drawing;  // nothing to draw on
+
+  const int mid = (rect.top + rect.bottom) / 2;
+  drawing.primitives.push_back(
+      Polyline{{PenStyle::Dot, 1, CENTRE_LINE_COLOUR}, {{rect.left, mid}, {rect.right, mid}}});
+
+  const std::size_t n = samples.size();
+  if (n < 2) return drawing;
+  const std::size_t step = ColumnStep(n, width);
+
+  Polyline trace{{PenStyle::Solid, 1, TRACE_COLOUR}, {{rect.left, WaveformRow(samples[0], mid, height)}}};
+  for (std::size_t x = 1; x * step < n && x < static_cast<std::size_t>(width); ++x) {
+    trace.points.push_back(
+        {rect.left + static_cast<int>(x), WaveformRow(samples[x * step], mid, height)});
+  }
+  drawing.primitives.push_back(std::move(trace));
+  drawing.drewData = true;
+  return drawing;
+}
+
+PanelDrawing SpectrumPanel(PanelRect rect, std::span<const float> values, float peakHz) {
+  PanelDrawing drawing;
+  drawing.primitives.push_back(FillBackground{rect});
+  const int width = rect.right - rect.left;
+  const int height = rect.bottom - rect.top;
+  const std::size_t n = values.size();
+  if (n < 2 || width <= 0) return drawing;
+  const std::size_t step = ColumnStep(n, width);
+
+  float best = 0.0f;
+  std::size_t peak = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (values[i] > best) {  // strictly: the first of equal maxima wins
+      best = values[i];
+      peak = i;
+    }
+  }
+
+  Polyline curve{{PenStyle::Solid, 1, CURVE_COLOUR}, {}};
+  std::size_t start = 0;
+  for (int x = 0; start + step < n && x < width; ++x, start += step) {
+    float sum = 0.0f;
+    for (std::size_t i = start; i < start + step; ++i) sum += values[i];
+    const float average = sum / static_cast<float>(step);
+    curve.points.push_back(
+        {rect.left + x, rect.top + Truncate((1.0f - average) * static_cast<float>(height - 2))});
+  }
+  drawing.primitives.push_back(std::move(curve));
+
+  const int markerX = rect.left + Truncate(static_cast<float>(width * static_cast<int>(peak)) /
+                                           static_cast<float>(n));
+  drawing.primitives.push_back(Polyline{
+      {PenStyle::Solid, 2, PEAK_COLOUR}, {{markerX, rect.top}, {markerX, rect.bottom}}});
+
+  wchar_t text[64];
+  const int length =
+      std::swprintf(text, std::size(text), L"Peak: %.1f Hz", static_cast<double>(peakHz));
+  drawing.primitives.push_back(Label{{rect.right - 120, rect.top + 2},
+                                     PEAK_COLOUR,
+                                     std::wstring(text, length > 0 ? static_cast<std::size_t>(length) : 0)});
+  drawing.drewData = true;
+  return drawing;
+}
+
+PanelDrawing CurrentLevelPanel(PanelRect rect) { return LevelPanel(rect, levelValue.load()); }
+
+PanelDrawing CurrentWaveformPanel(PanelRect rect) {
+  std::vector<std::int16_t> samples;
+  {
+    std::lock_guard lock(displayMutex);
+    samples = leftDisplay;
+  }
+  return WaveformPanel(rect, samples);
+}
+
+PanelDrawing CurrentSpectrumPanel(PanelRect rect) {
+  std::vector<float> values;
+  {
+    std::lock_guard lock(spectrumMutex);
+    values = spectrum;
+  }
+  return SpectrumPanel(rect, values, peakFrequencyHz.load());
+}

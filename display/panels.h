@@ -1,0 +1,82 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <variant>
+#include <vector>
+
+// The arithmetic of the three owner-drawn panels. Each panel becomes a list
+// of drawing primitives that the platform's painter executes in order, one
+// GDI call sequence per primitive.
+
+struct PanelRect {
+  int left = 0;
+  int top = 0;
+  int right = 0;
+  int bottom = 0;
+};
+
+struct PanelPoint {
+  int x = 0;
+  int y = 0;
+  bool operator==(const PanelPoint&) const = default;
+};
+
+using Colour = std::uint32_t;  // 0x00BBGGRR, as a COLORREF
+
+constexpr Colour LEVEL_COLOUR = 0x0000C800;        // 0, 200, 0
+constexpr Colour CENTRE_LINE_COLOUR = 0x00B4B4B4;  // 180, 180, 180
+constexpr Colour TRACE_COLOUR = 0x00FF9600;        // 0, 150, 255
+constexpr Colour CURVE_COLOUR = 0x003C78DC;        // 220, 120, 60
+constexpr Colour PEAK_COLOUR = 0x002828FF;         // 255, 40, 40
+
+enum class PenStyle { Solid, Dot };
+
+struct Pen {
+  PenStyle style = PenStyle::Solid;
+  int width = 1;
+  Colour colour = 0;
+};
+
+// The rectangle in the button-face system colour.
+struct FillBackground {
+  PanelRect rect;
+};
+
+// The rectangle in a solid brush of the colour.
+struct FillSolid {
+  PanelRect rect;
+  Colour colour = 0;
+};
+
+// Move to the first point, then a line to each following one (each line
+// excludes its end point), with the pen selected for this primitive only.
+struct Polyline {
+  Pen pen;
+  std::vector<PanelPoint> points;
+};
+
+// Text with its top-left corner at the point, transparent background.
+struct Label {
+  PanelPoint at;
+  Colour colour = 0;
+  std::wstring text;
+};
+
+using Primitive = std::variant<FillBackground, FillSolid, Polyline, Label>;
+
+struct PanelDrawing {
+  std::vector<Primitive> primitives;
+  bool drewData = false;  // what WM_DRAWITEM returns: TRUE when the data was drawn
+};
+
+PanelDrawing LevelPanel(PanelRect rect, float level);
+PanelDrawing WaveformPanel(PanelRect rect, std::span<const std::int16_t> samples);
+PanelDrawing SpectrumPanel(PanelRect rect, std::span<const float> values, float peakHz);
+
+// The same panels from the shared state: one atomic load, or a copy made
+// under the container's mutex and drawn after it is released.
+PanelDrawing CurrentLevelPanel(PanelRect rect);
+PanelDrawing CurrentWaveformPanel(PanelRect rect);
+PanelDrawing CurrentSpectrumPanel(PanelRect rect);

@@ -1,0 +1,16 @@
+#pragma once
+
+// The channel through which worker threads tell the window what happened.
+// Posting is asynchronous: it never waits for the user-interface thread and
+// never runs window code on the posting thread. A notification that cannot
+// be delivered is dropped. The platform defines PostNotification
+// (PostMessageW with wParam and lParam 0 on Windows).
+
+struct OpaqueWindow;
+using WindowHandle = OpaqueWindow*;
+
+constexpr unsigned WM_UPDATE_VISUALS = 0x8001;     // WM_APP + 1
+constexpr unsigned WM_RECORDING_DONE = 0x8002;     // WM_APP + 2
+constexpr unsigned WM_RECORDING_STARTED = 0x8003;  // WM_APP + 3
+
+void PostNotification(WindowHandle target, unsigned message);

@@ -1,0 +1,27 @@
+#include "state/recorder_state.h"
+
+// Constant-initialised: ready before any code runs, never destroyed early.
+std::atomic<bool> isRecording{false};
+std::atomic<bool> captureActive{false};
+std::atomic<bool> closePending{false};
+std::atomic<bool> analysisRunning{false};
+std::atomic<float> levelValue{0.0f};
+std::atomic<float> peakFrequencyHz{0.0f};
+std::int32_t sampleRate = 44100;
+std::atomic<RecordingOutcome> recordingOutcome{RecordingOutcome::None};
+WindowHandle mainWindow = nullptr;
+std::mutex displayMutex;
+std::mutex spectrumMutex;
+std::mutex queueMutex;
+std::condition_variable queueSignal;
+std::chrono::steady_clock::time_point lastAnalysisTime{};
+
+// Constructed in this order before the program's entry and destroyed in the
+// reverse order at exit; both thread handles are empty by then.
+std::thread captureThread;
+std::wstring outputPath = L"output.wav";
+std::vector<std::int16_t> leftDisplay;
+std::vector<float> spectrum;
+std::vector<float> windowTable;
+std::queue<AnalysisFrame, std::deque<AnalysisFrame>> frameQueue;
+std::thread analysisThread;

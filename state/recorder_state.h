@@ -1,0 +1,86 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <queue>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "state/notifier.h"
+
+// The process-wide objects through which the user-interface thread, the
+// recording thread and the analysis worker cooperate. Every atomic access is
+// a single sequentially consistent load or store.
+
+// Exactly 65536 samples of the first channel, oldest first.
+using AnalysisFrame = std::vector<std::int16_t>;
+
+// What became of the latest recording; read by the window on WM_RECORDING_DONE.
+enum class RecordingOutcome : std::uint8_t {
+  None,            // no recording has finished yet
+  Saved,           // the whole take is in the file
+  SavedAtLimit,    // saved, but the WAV size limit ended the recording
+  CouldNotStart,   // no device, or the device refused the stream; no file
+  FileNotOpened,   // the output file could not be opened; no file
+  WriteFailed,     // header, samples or close failed; the file is unusable
+};
+
+// Writer: UI thread (Start sets; Stop, WM_CLOSE, WM_DESTROY, WM_RECORDING_DONE clear).
+// Readers: recording thread (loop condition), UI thread (Start guard, Stop).
+extern std::atomic<bool> isRecording;
+// Writers: recording thread (first and last step), UI thread (after the join).
+// Readers: UI thread (Start guard, WM_CLOSE).
+extern std::atomic<bool> captureActive;
+// Writer and reader: UI thread only.
+extern std::atomic<bool> closePending;
+// Writer: recording thread (set before it starts the worker; cleared under
+// queueMutex when it stops it). Reader: analysis worker.
+extern std::atomic<bool> analysisRunning;
+// Writer: recording thread, per non-empty packet. Reader: level panel.
+extern std::atomic<float> levelValue;
+// Writer: analysis worker, per analysed frame. Reader: spectrum label.
+extern std::atomic<float> peakFrequencyHz;
+// Writer: recording thread before it creates the worker; reader: that worker.
+// Thread creation orders the write before every read, so no lock.
+extern std::int32_t sampleRate;
+// Writer: recording thread, before it posts WM_RECORDING_DONE.
+// Reader: UI thread, on WM_RECORDING_DONE.
+extern std::atomic<RecordingOutcome> recordingOutcome;
+// Writer: UI thread, before any worker exists. Readers: analysis worker
+// (target of its posts), UI thread (handed to each recording thread).
+extern WindowHandle mainWindow;
+
+extern std::mutex displayMutex;   // guards leftDisplay
+extern std::mutex spectrumMutex;  // guards spectrum
+extern std::mutex queueMutex;     // guards frameQueue and every wait on queueSignal
+// Waited on by the analysis worker only; notified by the recording thread.
+extern std::condition_variable queueSignal;
+
+// UI thread only: the running or finished recording thread. Always joined
+// before it is given another thread or destroyed.
+extern std::thread captureThread;
+// UI thread only: the path chosen in the Save dialog.
+extern std::wstring outputPath;
+// Guarded by displayMutex. Writer: recording thread (append, trim to 65536)
+// and UI thread (emptied at Start). Readers: recording thread (frames),
+// waveform panel (copies it).
+extern std::vector<std::int16_t> leftDisplay;
+// Guarded by spectrumMutex. Writer: analysis worker (replaced whole) and UI
+// thread (emptied at Start). Reader: spectrum panel (copies it).
+extern std::vector<float> spectrum;
+// Analysis worker only; workers never overlap. Filled once per process.
+extern std::vector<float> windowTable;
+// Guarded by queueMutex. Producer: recording thread (at most 4 frames).
+// Consumer: analysis worker (takes from the front).
+extern std::queue<AnalysisFrame, std::deque<AnalysisFrame>> frameQueue;
+// Recording thread only: the analysis worker it started and joins.
+extern std::thread analysisThread;
+// Recording thread only, read and written while displayMutex is held: the
+// time of the last queued frame. Set once per process when the first
+// recording's output file is open.
+extern std::chrono::steady_clock::time_point lastAnalysisTime;

@@ -1,0 +1,151 @@
+#include "analysis/analysis_worker.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+
+#include "analysis/spectrum_analyser.h"
+#include "state/recorder_state.h"
+#include "support/test_platform.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// A frame whose spectrum peaks at the given bin.
+AnalysisFrame ToneFrame(std::size_t bin) {
+  AnalysisFrame frame(FFT_SIZE);
+  for (std::size_t i = 0; i < FFT_SIZE; ++i) {
+    frame[i] = static_cast<std::int16_t>(
+        std::lround(20000.0 * std::cos(2.0 * std::numbers::pi * static_cast<double>(bin * i % FFT_SIZE) / 65536.0)));
+  }
+  return frame;
+}
+
+void Queue(AnalysisFrame frame) {
+  std::lock_guard lock(queueMutex);
+  frameQueue.push(std::move(frame));
+  queueSignal.notify_one();
+}
+
+std::size_t Queued() {
+  std::lock_guard lock(queueMutex);
+  return frameQueue.size();
+}
+
+// Peak frequencies at 65536 Hz equal the bin numbers.
+constexpr std::int32_t BIN_RATE = 65536;
+
+class AnalysisWorker : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetSharedState();
+    sampleRate = BIN_RATE;
+  }
+  void TearDown() override { StopAnalysisWorker(); }
+};
+
+TEST_F(AnalysisWorker, AnalysesQueuedFramesOnceEachInOrder) {
+  RunWithWatchdog(
+      [] {
+        Queue(ToneFrame(100));
+        Queue(ToneFrame(200));  // waiting before the worker starts
+        StartAnalysisWorker();
+        ASSERT_TRUE(testNotifier.WaitFor(WM_UPDATE_VISUALS, 2, 10s));
+        Queue(ToneFrame(300));  // arrives while it sleeps
+        ASSERT_TRUE(testNotifier.WaitFor(WM_UPDATE_VISUALS, 3, 10s));
+        StopAnalysisWorker();
+      },
+      60s, "worker order");
+  const auto posted = testNotifier.Posted();
+  ASSERT_EQ(posted.size(), 3u);
+  EXPECT_EQ(posted[0].peakAtPost, 100.0f);
+  EXPECT_EQ(posted[1].peakAtPost, 200.0f);
+  EXPECT_EQ(posted[2].peakAtPost, 300.0f);
+  EXPECT_EQ(Queued(), 0u);
+  EXPECT_FALSE(analysisThread.joinable());
+}
+
+TEST_F(AnalysisWorker, StopWhileAsleepEndsTheWorker) {
+  RunWithWatchdog(
+      [] {
+        StartAnalysisWorker();
+        std::this_thread::sleep_for(20ms);
+        StopAnalysisWorker();
+      },
+      20s, "stop of a sleeping worker");
+  EXPECT_FALSE(analysisThread.joinable());
+  EXPECT_TRUE(testNotifier.Posted().empty());
+}
+
+TEST_F(AnalysisWorker, StartedWhileStoppedReturnsAtOnceLeavingTheQueue) {
+  Queue(ToneFrame(10));
+  RunWithWatchdog(
+      [] {
+        analysisThread = std::thread(AnalysisThreadMain);  // analysisRunning is false
+        analysisThread.join();
+      },
+      20s, "worker started while stopped");
+  EXPECT_EQ(Queued(), 1u);
+  EXPECT_TRUE(testNotifier.Posted().empty());
+}
+
+TEST_F(AnalysisWorker, StopBeforeTheWorkerTakesLeavesFramesForTheNextOne) {
+  RunWithWatchdog(
+      [] {
+        {
+          // The worker cannot take a frame before it gets the lock, and by
+          // then the stop has been requested.
+          std::lock_guard lock(queueMutex);
+          StartAnalysisWorker();
+          frameQueue.push(ToneFrame(40));
+          frameQueue.push(ToneFrame(50));
+          analysisRunning.store(false);
+        }
+        queueSignal.notify_all();
+        analysisThread.join();
+      },
+      20s, "stop with frames queued");
+  EXPECT_EQ(Queued(), 2u);
+  EXPECT_TRUE(testNotifier.Posted().empty());
+
+  // The next recording's worker takes them first, at its own rate.
+  sampleRate = 2 * BIN_RATE;
+  RunWithWatchdog(
+      [] {
+        StartAnalysisWorker();
+        ASSERT_TRUE(testNotifier.WaitFor(WM_UPDATE_VISUALS, 2, 10s));
+        StopAnalysisWorker();
+      },
+      60s, "next worker");
+  const auto posted = testNotifier.Posted();
+  ASSERT_EQ(posted.size(), 2u);
+  EXPECT_EQ(posted[0].peakAtPost, 80.0f);
+  EXPECT_EQ(posted[1].peakAtPost, 100.0f);
+}
+
+// Starts and stops many workers in a row, with and without frames on the
+// way: no stop may be lost (the join would hang), and every frame queued is
+// either analysed exactly once or still waiting.
+TEST_F(AnalysisWorker, ManyStartsAndStopsNeverHangOrLoseFrames) {
+  std::size_t queued = 0;
+  RunWithWatchdog(
+      [&] {
+        AnalysisFrame silent(FFT_SIZE, 0);
+        for (int round = 0; round < 300; ++round) {
+          StartAnalysisWorker();
+          if (round % 3 == 1 && Queued() < 4) {
+            Queue(silent);
+            ++queued;
+          }
+          if (round % 7 == 0) std::this_thread::yield();
+          StopAnalysisWorker();
+        }
+      },
+      120s, "start/stop rounds");
+  EXPECT_EQ(testNotifier.Count(WM_UPDATE_VISUALS) + Queued(), queued);
+  EXPECT_GT(queued, 0u);
+}
+
+}  // namespace

@@ -1,0 +1,335 @@
+#include "capture/capture_thread.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <numbers>
+
+#include "capture/wav_writer.h"
+#include "state/recorder_state.h"
+#include "support/scripted_audio_source.h"
+#include "support/test_platform.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+// The same made-up sequence on both ends: every value differs from its
+// neighbours, so a lost, doubled or swapped sample shows.
+std::int16_t Generated(std::size_t i) { return static_cast<std::int16_t>((i * 40503u + 11u) % 65536u - 32768u); }
+
+struct WavContents {
+  WavHeader header;
+  std::vector<std::int16_t> samples;
+  std::uintmax_t fileSize = 0;
+};
+
+WavContents ReadWav(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  WavContents wav;
+  wav.fileSize = bytes.size();
+  if (bytes.size() < sizeof(WavHeader)) return wav;
+  std::memcpy(&wav.header, bytes.data(), sizeof(WavHeader));
+  wav.samples.resize((bytes.size() - sizeof(WavHeader)) / 2);
+  std::memcpy(wav.samples.data(), bytes.data() + sizeof(WavHeader), wav.samples.size() * 2);
+  return wav;
+}
+
+std::vector<unsigned> MessagesTo(WindowHandle window) {
+  std::vector<unsigned> messages;
+  for (const auto& p : testNotifier.Posted()) {
+    if (p.target == window) messages.push_back(p.message);
+  }
+  return messages;
+}
+
+class RecordingThread : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetSharedState();
+    mainWindow = TestWindow(0x2);
+    dir = fs::temp_directory_path() /
+          (std::string("vellora_capture_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    path = dir / "take.wav";
+  }
+  void TearDown() override { fs::remove_all(dir); }
+
+  // Runs one recording on a thread of its own, as the window would.
+  void Record(ScriptedAudioSource& source, std::uint64_t limit = MAX_WAV_DATA_BYTES,
+              std::wstring file = {}) {
+    if (file.empty()) file = path.wstring();
+    isRecording.store(true);
+    RunWithWatchdog(
+        [&] {
+          std::thread recording(RecordFromSource, std::ref(source), file, window, limit);
+          recording.join();
+        },
+        60s, "recording thread");
+  }
+
+  void ExpectEndedCleanly() {
+    EXPECT_FALSE(captureActive.load());
+    EXPECT_FALSE(analysisRunning.load());
+    EXPECT_FALSE(analysisThread.joinable());
+  }
+
+  fs::path dir;
+  fs::path path;
+  WindowHandle window = TestWindow(0x1);
+};
+
+TEST_F(RecordingThread, StereoPcmTakeHoldsEverySampleInOrder) {
+  ScriptedAudioSource source(Pcm16Format(2, 48000));
+  std::size_t next = 0;
+  for (std::uint32_t frames : {480u, 0u, 1u, 479u, 4800u, 7u}) {
+    std::vector<std::int16_t> samples(2 * frames);
+    for (auto& s : samples) s = Generated(next++);
+    auto packet = Pcm16Packet(samples, 2);
+    packet.frames = frames;
+    source.AddPacket(packet);
+  }
+  Record(source);
+
+  const auto wav = ReadWav(path);
+  ASSERT_EQ(wav.samples.size(), next);
+  for (std::size_t i = 0; i < next; ++i) ASSERT_EQ(wav.samples[i], Generated(i)) << "sample " << i;
+  EXPECT_EQ(wav.header.channels, 2);
+  EXPECT_EQ(wav.header.sampleRate, 48000u);
+  EXPECT_EQ(wav.header.dataSize, 2 * next);
+  EXPECT_EQ(wav.header.riffSize, 2 * next + 36);
+  EXPECT_EQ(wav.fileSize, 44 + 2 * next);
+
+  std::vector<unsigned> expected = {WM_RECORDING_STARTED};
+  expected.insert(expected.end(), 6, WM_UPDATE_VISUALS);
+  expected.push_back(WM_RECORDING_DONE);
+  EXPECT_EQ(MessagesTo(window), expected);
+  EXPECT_EQ(recordingOutcome.load(), RecordingOutcome::Saved);
+  EXPECT_EQ(source.released, (std::vector<std::uint32_t>{480, 0, 1, 479, 4800, 7}));
+  EXPECT_EQ(sampleRate, 48000);
+  ExpectEndedCleanly();
+
+  // Teardown releases what was acquired, newest first, after the Stop.
+  const std::vector<std::string> tail(source.calls.end() - 7, source.calls.end());
+  EXPECT_EQ(tail, (std::vector<std::string>{"Stop", "FreeMixFormat", "Release(CaptureClient)",
+                                            "Release(AudioClient)", "Release(Device)",
+                                            "Release(Enumerator)", "UninitializeCom"}));
+}
+
+// A live-paced mono float device playing a tone: the analysis worker runs
+// alongside and publishes the tone's peak while the take is recorded.
+TEST_F(RecordingThread, LiveToneIsRecordedAndAnalysed) {
+  ScriptedAudioSource source(FloatFormat(1, 48000));
+  source.packetInterval = 3ms;
+  const std::size_t packets = 260, frames = 480;
+  for (std::size_t p = 0; p < packets; ++p) {
+    std::vector<float> samples(frames);
+    for (std::size_t i = 0; i < frames; ++i) {
+      const double t = static_cast<double>(p * frames + i) / 48000.0;
+      samples[i] = static_cast<float>(0.5 * std::sin(2.0 * std::numbers::pi * 1000.0 * t));
+    }
+    source.AddPacket(FloatPacket(samples, 1));
+  }
+  Record(source);
+
+  const auto wav = ReadWav(path);
+  EXPECT_EQ(wav.samples.size(), packets * frames);
+  EXPECT_EQ(wav.header.channels, 1);
+  EXPECT_EQ(wav.header.bitsPerSample, 16);
+  EXPECT_EQ(wav.header.audioFormat, 1);
+  EXPECT_GE(testNotifier.Count(WM_UPDATE_VISUALS), packets);
+  EXPECT_EQ(peakFrequencyHz.load(), 999.755859375f) << "no analysis ran, or the wrong peak";
+  std::lock_guard lock(spectrumMutex);
+  ASSERT_EQ(spectrum.size(), 32768u);
+  EXPECT_EQ(spectrum[1365], 1.0f);
+  EXPECT_NEAR(levelValue.load(), 0.5 / std::numbers::sqrt2, 0.01);
+}
+
+TEST_F(RecordingThread, SetupFailureAtAnyStepLeavesNoFileAndReleasesWhatItHad) {
+  const struct {
+    const char* step;
+    std::vector<std::string> released;
+  } cases[] = {
+      {"CreateDeviceEnumerator", {}},
+      {"GetDefaultAudioEndpoint", {"Release(Enumerator)"}},
+      {"ActivateAudioClient", {"Release(Device)", "Release(Enumerator)"}},
+      {"GetMixFormat", {"Release(AudioClient)", "Release(Device)", "Release(Enumerator)"}},
+      {"Initialize", {"FreeMixFormat", "Release(AudioClient)", "Release(Device)", "Release(Enumerator)"}},
+      {"GetCaptureService", {"FreeMixFormat", "Release(AudioClient)", "Release(Device)", "Release(Enumerator)"}},
+      {"Start", {"FreeMixFormat", "Release(CaptureClient)", "Release(AudioClient)", "Release(Device)",
+                 "Release(Enumerator)"}},
+  };
+  int ran = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.step);
+    testNotifier.Clear();
+    recordingOutcome.store(RecordingOutcome::None);
+    ScriptedAudioSource source(FloatFormat(2, 48000));
+    source.AddPacket(FloatPacket({0.5f, 0.5f}, 2));
+    source.FailAt(c.step);
+    Record(source);
+
+    EXPECT_FALSE(fs::exists(path));
+    EXPECT_EQ(recordingOutcome.load(), RecordingOutcome::CouldNotStart);
+    EXPECT_EQ(MessagesTo(window), std::vector<unsigned>{WM_RECORDING_DONE});
+    EXPECT_TRUE(isRecording.load()) << "the thread never writes isRecording";
+    EXPECT_EQ(source.packetsServed, 0u);
+    ExpectEndedCleanly();
+
+    const auto failedAt = std::find(source.calls.begin(), source.calls.end(), c.step);
+    ASSERT_NE(failedAt, source.calls.end());
+    std::vector<std::string> after(failedAt + 1, source.calls.end());
+    std::vector<std::string> expected = c.released;
+    expected.push_back("UninitializeCom");
+    EXPECT_EQ(after, expected);
+    ++ran;
+  }
+  EXPECT_EQ(ran, 7);
+}
+
+TEST_F(RecordingThread, UnwritablePathShowsTheBoxBeforeTellingTheWindow) {
+  ScriptedAudioSource source(FloatFormat(2, 48000));
+  source.AddPacket(FloatPacket({0.5f, 0.5f}, 2));
+  const fs::path missing = dir / "no such folder" / "take.wav";
+  Record(source, MAX_WAV_DATA_BYTES, dir.wstring() + L"/no such folder/take.wav");
+
+  const auto boxes = ShownErrorBoxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, L"Cannot open file for writing");
+  EXPECT_EQ(boxes[0].caption, L"Error");
+  EXPECT_EQ(boxes[0].owner, window);
+  EXPECT_EQ(boxes[0].postedBefore, 0u) << "the window was told before the box was dismissed";
+  EXPECT_EQ(MessagesTo(window), std::vector<unsigned>{WM_RECORDING_DONE});
+  EXPECT_EQ(recordingOutcome.load(), RecordingOutcome::FileNotOpened);
+  EXPECT_EQ(std::count(source.calls.begin(), source.calls.end(), "Stop"), 0);
+  EXPECT_EQ(source.packetsServed, 0u);
+  EXPECT_FALSE(fs::exists(missing));
+  ExpectEndedCleanly();
+}
+
+TEST_F(RecordingThread, ChannelCountIsForcedToOneOrTwo) {
+  const struct {
+    std::uint16_t device;
+    std::uint16_t recorded;
+  } cases[] = {{1, 1}, {2, 2}, {6, 2}, {0, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.device);
+    CaptureFormat format = FloatFormat(c.device, 44100);
+    ScriptedAudioSource source(format);
+    source.AddPacket(FloatPacket(std::vector<float>(4u * c.recorded, 0.25f), c.recorded));
+    Record(source);
+    ASSERT_TRUE(source.initializedWith.has_value());
+    EXPECT_EQ(source.initializedWith->nChannels, c.recorded);
+    EXPECT_EQ(source.initializedWith->nSamplesPerSec, 44100u);
+    EXPECT_EQ(source.initializedDuration, 10'000'000);
+    const auto wav = ReadWav(path);
+    EXPECT_EQ(wav.header.channels, c.recorded);
+    EXPECT_EQ(wav.header.blockAlign, 2 * c.recorded);
+    EXPECT_EQ(wav.samples, std::vector<std::int16_t>(4u * c.recorded, 8191));
+  }
+}
+
+TEST_F(RecordingThread, SilentPacketsAreRecordedAsZeros) {
+  ScriptedAudioSource source(FloatFormat(2, 48000));
+  auto loud = FloatPacket(std::vector<float>(20, 0.75f), 2);
+  auto flaggedSilent = loud;
+  flaggedSilent.flags = AUDCLNT_BUFFERFLAGS_SILENT;
+  auto otherFlag = loud;
+  otherFlag.flags = 1;  // data discontinuity: the samples are still good
+  source.AddPacket(loud);
+  source.AddPacket(flaggedSilent);
+  source.AddPacket(otherFlag);
+  Record(source);
+
+  std::vector<std::int16_t> expected(20, 24575);
+  expected.insert(expected.end(), 20, 0);
+  expected.insert(expected.end(), 20, 24575);
+  EXPECT_EQ(ReadWav(path).samples, expected);
+  EXPECT_EQ(source.released, (std::vector<std::uint32_t>{10, 10, 10}));
+}
+
+TEST_F(RecordingThread, LengthLimitEndsTheRecordingAtAWholeFrame) {
+  ScriptedAudioSource source(Pcm16Format(2, 48000));
+  source.whenDrained = ScriptedAudioSource::WhenDrained::KeepPolling;
+  std::size_t next = 0;
+  for (int p = 0; p < 10; ++p) {
+    std::vector<std::int16_t> samples(200);  // 100 frames
+    for (auto& s : samples) s = Generated(next++);
+    source.AddPacket(Pcm16Packet(samples, 2));
+  }
+  // 1003 bytes hold 250 whole stereo frames and three bytes more.
+  Record(source, 1003);
+
+  const auto wav = ReadWav(path);
+  ASSERT_EQ(wav.samples.size(), 500u);
+  for (std::size_t i = 0; i < 500; ++i) ASSERT_EQ(wav.samples[i], Generated(i));
+  EXPECT_EQ(wav.header.dataSize, 1000u);
+  EXPECT_EQ(recordingOutcome.load(), RecordingOutcome::SavedAtLimit);
+  EXPECT_TRUE(isRecording.load());
+  EXPECT_EQ(source.packetsServed, 3u);
+  EXPECT_EQ(source.released, (std::vector<std::uint32_t>{100, 100, 100}));
+  ExpectEndedCleanly();
+}
+
+TEST_F(RecordingThread, LostDeviceEndsTheRecordingAndSavesIt) {
+  ScriptedAudioSource source(FloatFormat(1, 48000));
+  source.whenDrained = ScriptedAudioSource::WhenDrained::FailNextPacketSize;
+  source.AddPacket(FloatPacket({0.5f, -0.5f}, 1));
+  Record(source);
+  EXPECT_EQ(ReadWav(path).samples, (std::vector<std::int16_t>{16383, -16383}));
+  EXPECT_EQ(recordingOutcome.load(), RecordingOutcome::Saved);
+  EXPECT_TRUE(isRecording.load());
+  ExpectEndedCleanly();
+}
+
+TEST_F(RecordingThread, RefusedSampleFormatGivesAnEmptyFile) {
+  CaptureFormat pcm24 = Pcm16Format(2, 48000);
+  pcm24.wBitsPerSample = 24;
+  ScriptedAudioSource source(pcm24);
+  source.whenDrained = ScriptedAudioSource::WhenDrained::KeepPolling;
+  source.AddPacket({std::vector<std::uint8_t>(60, 1), 10, 0});
+  RunWithWatchdog(
+      [&] {
+        isRecording.store(true);
+        std::thread recording(RecordFromSource, std::ref(source), path.wstring(), window, MAX_WAV_DATA_BYTES);
+        std::this_thread::sleep_for(50ms);
+        isRecording.store(false);  // Stop
+        recording.join();
+      },
+      30s, "recording with a refused format");
+  const auto wav = ReadWav(path);
+  EXPECT_EQ(wav.fileSize, 44u);
+  EXPECT_TRUE(source.released.empty());
+  EXPECT_EQ(MessagesTo(window), (std::vector<unsigned>{WM_RECORDING_STARTED, WM_RECORDING_DONE}));
+  EXPECT_EQ(recordingOutcome.load(), RecordingOutcome::Saved);
+}
+
+TEST_F(RecordingThread, WriteFailureIsNotASavedRecording) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  ScriptedAudioSource source(Pcm16Format(1, 48000));
+  source.AddPacket(Pcm16Packet(std::vector<std::int16_t>(50000, 9), 1));
+  Record(source, MAX_WAV_DATA_BYTES, L"/dev/full");
+  EXPECT_EQ(recordingOutcome.load(), RecordingOutcome::WriteFailed);
+  EXPECT_EQ(MessagesTo(window).back(), WM_RECORDING_DONE);
+  ExpectEndedCleanly();
+}
+
+TEST_F(RecordingThread, NonAsciiFileNameIsWrittenUnderExactlyThatName) {
+  ScriptedAudioSource source(Pcm16Format(1, 22050));
+  source.AddPacket(Pcm16Packet({1, 2, 3}, 1));
+  const std::wstring name = L"Aufnahme \u00e4\u00f6\u00fc \u9332\u97f3 \u0417\u0430\u043f\u0438\u0441\u044c.wav";
+  Record(source, MAX_WAV_DATA_BYTES, dir.wstring() + L"/" + name);
+  const fs::path expected = dir / fs::path(u8"Aufnahme äöü 録音 Запись.wav");
+  ASSERT_TRUE(fs::exists(expected));
+  EXPECT_EQ(ReadWav(expected).samples, (std::vector<std::int16_t>{1, 2, 3}));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+}
+
+}  // namespace

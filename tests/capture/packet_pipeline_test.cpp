@@ -1,0 +1,256 @@
+#include "capture/packet_pipeline.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "state/recorder_state.h"
+#include "support/scripted_audio_source.h"
+#include "support/test_platform.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class PacketPipeline : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetSharedState(); }
+
+  bool Process(const ScriptedAudioSource::Packet& packet, const CaptureFormat& format) {
+    return ProcessCapturePacket({packet.bytes.data(), packet.frames}, format, take, TestWindow());
+  }
+
+  std::vector<std::int16_t> Take() const {
+    std::vector<std::int16_t> all;
+    for (std::size_t b = 0; b < take.BlockCount(); ++b) {
+      const auto block = take.Block(b);
+      all.insert(all.end(), block.begin(), block.end());
+    }
+    return all;
+  }
+
+  static void MakeAnalysisDue() {
+    std::lock_guard lock(displayMutex);
+    lastAnalysisTime = std::chrono::steady_clock::now() - 1s;
+  }
+
+  static std::size_t Queued() {
+    std::lock_guard lock(queueMutex);
+    return frameQueue.size();
+  }
+
+  SampleTake take;
+};
+
+TEST(FloatToPcm16, ClampsScalesAndTruncates) {
+  const float tiny = 1.0f / 32767.0f;
+  const struct {
+    float in;
+    std::int16_t out;
+  } cases[] = {
+      {1.5f, 32767},
+      {-1.5f, -32767},
+      {1.0f, 32767},
+      {-1.0f, -32767},
+      {0.5f, 16383},
+      {-0.5f, -16383},
+      {std::nextafter(tiny, 0.0f), 0},
+      {-std::nextafter(tiny, 0.0f), 0},
+      {0.0f, 0},
+      {std::numeric_limits<float>::infinity(), 32767},
+      {-std::numeric_limits<float>::infinity(), -32767},
+      {std::numeric_limits<float>::quiet_NaN(), 0},
+      {-std::numeric_limits<float>::quiet_NaN(), 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(FloatToPcm16(c.in), c.out) << "input " << c.in;
+}
+
+TEST(CaptureFormatTests, AcceptOnlyFloat32AndPcm16) {
+  auto extensible = [](const FormatGuid& sub, std::uint16_t bits) {
+    CaptureFormat f;
+    f.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
+    f.SubFormat = sub;
+    f.wBitsPerSample = bits;
+    f.nChannels = 2;
+    return f;
+  };
+  auto plain = [](std::uint16_t tag, std::uint16_t bits) {
+    CaptureFormat f;
+    f.wFormatTag = tag;
+    f.wBitsPerSample = bits;
+    f.nChannels = 2;
+    return f;
+  };
+  FormatGuid otherGuid = KSDATAFORMAT_SUBTYPE_IEEE_FLOAT;
+  otherGuid[15] ^= 1;  // last byte differs
+  const struct {
+    CaptureFormat format;
+    bool isFloat;
+    bool isPcm;
+  } cases[] = {
+      {plain(WAVE_FORMAT_IEEE_FLOAT, 32), true, false},
+      {plain(WAVE_FORMAT_PCM, 16), false, true},
+      {plain(WAVE_FORMAT_PCM, 32), false, false},
+      {plain(WAVE_FORMAT_PCM, 24), false, false},
+      {plain(WAVE_FORMAT_IEEE_FLOAT, 64), false, false},
+      {plain(WAVE_FORMAT_IEEE_FLOAT, 16), false, false},
+      {plain(2, 16), false, false},
+      {extensible(KSDATAFORMAT_SUBTYPE_IEEE_FLOAT, 32), true, false},
+      {extensible(KSDATAFORMAT_SUBTYPE_IEEE_FLOAT, 24), false, false},
+      {extensible(KSDATAFORMAT_SUBTYPE_PCM, 16), false, true},
+      {extensible(KSDATAFORMAT_SUBTYPE_PCM, 24), false, false},
+      {extensible(KSDATAFORMAT_SUBTYPE_PCM, 32), false, false},
+      {extensible(otherGuid, 32), false, false},
+  };
+  int ran = 0;
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsFloat32Format(c.format), c.isFloat) << "case " << ran;
+    EXPECT_EQ(IsPcm16Format(c.format), c.isPcm) << "case " << ran;
+    ++ran;
+  }
+  EXPECT_EQ(ran, 13);
+}
+
+TEST_F(PacketPipeline, StereoFloatPacketFeedsTakeAndFirstChannel) {
+  // Multiples of 1/4 scale exactly: v * 32767 = k * 8191.75, truncated.
+  const std::vector<float> interleaved = {0.25f, -0.25f, 0.5f, 0.75f, -0.75f, 1.0f, 0.0f, -1.0f};
+  const std::vector<std::int16_t> expected = {8191, -8191, 16383, 24575, -24575, 32767, 0, -32767};
+  ASSERT_TRUE(Process(FloatPacket(interleaved, 2), FloatFormat(2, 48000)));
+  EXPECT_EQ(Take(), expected);
+  EXPECT_EQ(leftDisplay, (std::vector<std::int16_t>{8191, 16383, -24575, 0}));
+  ASSERT_EQ(testNotifier.Posted().size(), 1u);
+  EXPECT_EQ(testNotifier.Posted()[0].message, WM_UPDATE_VISUALS);
+  EXPECT_EQ(testNotifier.Posted()[0].target, TestWindow());
+}
+
+TEST_F(PacketPipeline, MonoPcmPacketIsKeptBitForBit) {
+  const std::vector<std::int16_t> samples = {-32768, 32767, 0, -1, 1, 12345, -12345};
+  ASSERT_TRUE(Process(Pcm16Packet(samples, 1), Pcm16Format(1, 44100)));
+  ASSERT_TRUE(Process(Pcm16Packet(samples, 1), Pcm16Format(1, 44100)));
+  std::vector<std::int16_t> twice = samples;
+  twice.insert(twice.end(), samples.begin(), samples.end());
+  EXPECT_EQ(Take(), twice);
+  EXPECT_EQ(leftDisplay, twice);
+}
+
+TEST_F(PacketPipeline, DisplayKeepsTheNewestSamplesInOrder) {
+  // 70 packets of 1000 samples, each sample its own index.
+  std::int16_t next = 0;
+  for (int p = 0; p < 70; ++p) {
+    std::vector<std::int16_t> samples(1000);
+    for (auto& s : samples) s = next++;
+    ASSERT_TRUE(Process(Pcm16Packet(samples, 1), Pcm16Format(1, 48000)));
+    ASSERT_LE(leftDisplay.size(), DISPLAY_SAMPLES);
+  }
+  ASSERT_EQ(leftDisplay.size(), DISPLAY_SAMPLES);
+  for (std::size_t i = 0; i < DISPLAY_SAMPLES; ++i) {
+    ASSERT_EQ(leftDisplay[i], static_cast<std::int16_t>(70000 - 65536 + i)) << i;
+  }
+}
+
+TEST_F(PacketPipeline, NoFrameUntilTheDisplayIsFull) {
+  MakeAnalysisDue();
+  std::vector<std::int16_t> samples(65535, 7);
+  ASSERT_TRUE(Process(Pcm16Packet(samples, 1), Pcm16Format(1, 48000)));
+  EXPECT_EQ(Queued(), 0u);
+  ASSERT_TRUE(Process(Pcm16Packet({8}, 1), Pcm16Format(1, 48000)));
+  ASSERT_EQ(Queued(), 1u);
+  std::lock_guard lock(queueMutex);
+  const AnalysisFrame& frame = frameQueue.front();
+  ASSERT_EQ(frame.size(), DISPLAY_SAMPLES);
+  EXPECT_EQ(frame.front(), 7);
+  EXPECT_EQ(frame.back(), 8);
+}
+
+TEST_F(PacketPipeline, FramesComeAtMostEvery200Milliseconds) {
+  MakeAnalysisDue();
+  std::vector<std::int16_t> full(65536, 1);
+  ASSERT_TRUE(Process(Pcm16Packet(full, 1), Pcm16Format(1, 48000)));
+  EXPECT_EQ(Queued(), 1u);
+  const auto queuedAt = lastAnalysisTime;
+  ASSERT_TRUE(Process(Pcm16Packet({1, 2}, 1), Pcm16Format(1, 48000)));
+  EXPECT_EQ(Queued(), 1u) << "a second frame within 200 ms";
+  EXPECT_EQ(lastAnalysisTime, queuedAt);
+
+  {
+    std::lock_guard lock(displayMutex);
+    lastAnalysisTime = std::chrono::steady_clock::now() - 200ms;
+  }
+  ASSERT_TRUE(Process(Pcm16Packet({3}, 1), Pcm16Format(1, 48000)));
+  EXPECT_EQ(Queued(), 2u);
+}
+
+TEST_F(PacketPipeline, FullQueueDropsTheFrameAndKeepsTheClock) {
+  std::vector<std::int16_t> full(65536, 1);
+  for (int i = 0; i < 4; ++i) {
+    MakeAnalysisDue();
+    ASSERT_TRUE(Process(Pcm16Packet(full, 1), Pcm16Format(1, 48000)));
+  }
+  ASSERT_EQ(Queued(), 4u);
+
+  MakeAnalysisDue();
+  const auto before = lastAnalysisTime;
+  ASSERT_TRUE(Process(Pcm16Packet({2}, 1), Pcm16Format(1, 48000)));
+  EXPECT_EQ(Queued(), 4u);
+  EXPECT_EQ(lastAnalysisTime, before);
+
+  {
+    std::lock_guard lock(queueMutex);
+    frameQueue.pop();
+  }
+  // The interval still counts from the last frame queued, long ago: the very
+  // next packet queues one.
+  ASSERT_TRUE(Process(Pcm16Packet({3}, 1), Pcm16Format(1, 48000)));
+  EXPECT_EQ(Queued(), 4u);
+  EXPECT_GT(lastAnalysisTime, before);
+  std::lock_guard lock(queueMutex);
+  EXPECT_EQ(frameQueue.back().back(), 3);
+}
+
+TEST_F(PacketPipeline, Levels) {
+  const struct {
+    std::vector<std::int16_t> samples;
+    unsigned channels;
+    float level;
+  } cases[] = {
+      {std::vector<std::int16_t>(480, -32768), 1, 1.0f},
+      {std::vector<std::int16_t>(480, 0), 1, 0.0f},
+      {{-32768, 0, -32768, 0, -32768, 0}, 2, 0.5f},
+      {{16384, -16384, 16384, -16384}, 1, 0.5f},
+      {{-32768, -32768, -32768, -32768}, 2, 1.0f},
+  };
+  int ran = 0;
+  for (const auto& c : cases) {
+    levelValue.store(-1.0f);
+    ASSERT_TRUE(Process(Pcm16Packet(c.samples, c.channels), Pcm16Format(static_cast<std::uint16_t>(c.channels), 48000)));
+    EXPECT_EQ(levelValue.load(), c.level) << "case " << ran;
+    ++ran;
+  }
+  EXPECT_EQ(ran, 5);
+}
+
+TEST_F(PacketPipeline, EmptyPacketOnlyPostsTheRepaint) {
+  levelValue.store(0.25f);
+  ASSERT_TRUE(Process(Pcm16Packet({}, 2), Pcm16Format(2, 48000)));
+  EXPECT_TRUE(take.empty());
+  EXPECT_EQ(levelValue.load(), 0.25f);
+  EXPECT_EQ(testNotifier.Count(WM_UPDATE_VISUALS), 1u);
+}
+
+TEST_F(PacketPipeline, RefusedFormatChangesNothing) {
+  CaptureFormat pcm24 = Pcm16Format(1, 48000);
+  pcm24.wBitsPerSample = 24;
+  levelValue.store(0.25f);
+  MakeAnalysisDue();
+  std::vector<std::uint8_t> bytes(3 * 65536, 0x7F);
+  EXPECT_FALSE(ProcessCapturePacket({bytes.data(), 65536}, pcm24, take, TestWindow()));
+  EXPECT_TRUE(take.empty());
+  EXPECT_TRUE(leftDisplay.empty());
+  EXPECT_EQ(Queued(), 0u);
+  EXPECT_EQ(levelValue.load(), 0.25f);
+  EXPECT_TRUE(testNotifier.Posted().empty());
+}
+
+}  // namespace

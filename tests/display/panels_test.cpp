@@ -1,0 +1,3 @@
+#include "display/panels.h"
+#include <gtest/gtest.h>
+TEST(Panels, Placeholder) {}

@@ -1,0 +1,119 @@
+#include "support/scripted_audio_source.h"
+
+#include <cstring>
+
+#include "state/recorder_state.h"
+
+namespace {
+constexpr AudioResult E_FAIL_RESULT = static_cast<AudioResult>(0x80004005u);
+
+const char* ObjectName(AudioObject object) {
+  switch (object) {
+    case AudioObject::Enumerator: return "Release(Enumerator)";
+    case AudioObject::Device: return "Release(Device)";
+    case AudioObject::AudioClient: return "Release(AudioClient)";
+    case AudioObject::CaptureClient: return "Release(CaptureClient)";
+  }
+  return "Release(?)";
+}
+}  // namespace
+
+AudioResult ScriptedAudioSource::Call(const char* operation) {
+  calls.emplace_back(operation);
+  return failing == operation ? E_FAIL_RESULT : 0;
+}
+
+void ScriptedAudioSource::InitializeCom() { calls.emplace_back("InitializeCom"); }
+AudioResult ScriptedAudioSource::CreateDeviceEnumerator() { return Call("CreateDeviceEnumerator"); }
+AudioResult ScriptedAudioSource::GetDefaultAudioEndpoint() { return Call("GetDefaultAudioEndpoint"); }
+AudioResult ScriptedAudioSource::ActivateAudioClient() { return Call("ActivateAudioClient"); }
+
+AudioResult ScriptedAudioSource::GetMixFormat(CaptureFormat& out) {
+  const AudioResult result = Call("GetMixFormat");
+  if (result >= 0) out = format;
+  return result;
+}
+
+AudioResult ScriptedAudioSource::Initialize(const CaptureFormat& requested, std::int64_t bufferDuration) {
+  initializedWith = requested;
+  initializedDuration = bufferDuration;
+  return Call("Initialize");
+}
+
+AudioResult ScriptedAudioSource::GetCaptureService() { return Call("GetCaptureService"); }
+AudioResult ScriptedAudioSource::Start() { return Call("Start"); }
+
+AudioResult ScriptedAudioSource::GetNextPacketSize(std::uint32_t& frames) {
+  frames = 0;
+  if (packets.empty()) {
+    if (whenDrained == WhenDrained::FailNextPacketSize) return E_FAIL_RESULT;
+    if (whenDrained == WhenDrained::ClearIsRecording) isRecording.store(false);
+    return 0;
+  }
+  if (std::chrono::steady_clock::now() < nextPacketAt) return 0;
+  frames = packets.front().frames;
+  // A packet of zero frames is still a packet the thread must fetch.
+  if (frames == 0) frames = 1;
+  return 0;
+}
+
+AudioResult ScriptedAudioSource::GetBuffer(const std::uint8_t*& data, std::uint32_t& frames,
+                                           std::uint32_t& flags) {
+  calls.emplace_back("GetBuffer");
+  if (packets.empty()) return E_FAIL_RESULT;
+  handedOut = std::move(packets.front());
+  packets.pop_front();
+  ++packetsServed;
+  nextPacketAt = std::chrono::steady_clock::now() + packetInterval;
+  data = handedOut->bytes.data();
+  frames = handedOut->frames;
+  flags = handedOut->flags;
+  if (failing == "GetBuffer") return E_FAIL_RESULT;
+  return 0;
+}
+
+AudioResult ScriptedAudioSource::ReleaseBuffer(std::uint32_t frames) {
+  released.push_back(frames);
+  return Call("ReleaseBuffer");
+}
+
+AudioResult ScriptedAudioSource::Stop() { return Call("Stop"); }
+void ScriptedAudioSource::FreeMixFormat() { calls.emplace_back("FreeMixFormat"); }
+void ScriptedAudioSource::Release(AudioObject object) { calls.emplace_back(ObjectName(object)); }
+void ScriptedAudioSource::UninitializeCom() { calls.emplace_back("UninitializeCom"); }
+
+ScriptedAudioSource::Packet FloatPacket(const std::vector<float>& interleaved, unsigned channels) {
+  ScriptedAudioSource::Packet packet;
+  packet.bytes.resize(interleaved.size() * sizeof(float));
+  if (!interleaved.empty()) std::memcpy(packet.bytes.data(), interleaved.data(), packet.bytes.size());
+  packet.frames = static_cast<std::uint32_t>(interleaved.size() / channels);
+  return packet;
+}
+
+ScriptedAudioSource::Packet Pcm16Packet(const std::vector<std::int16_t>& interleaved,
+                                        unsigned channels) {
+  ScriptedAudioSource::Packet packet;
+  packet.bytes.resize(interleaved.size() * sizeof(std::int16_t));
+  if (!interleaved.empty()) std::memcpy(packet.bytes.data(), interleaved.data(), packet.bytes.size());
+  packet.frames = static_cast<std::uint32_t>(interleaved.size() / channels);
+  return packet;
+}
+
+CaptureFormat FloatFormat(std::uint16_t channels, std::uint32_t rate) {
+  CaptureFormat format;
+  format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
+  format.SubFormat = KSDATAFORMAT_SUBTYPE_IEEE_FLOAT;
+  format.nChannels = channels;
+  format.nSamplesPerSec = rate;
+  format.wBitsPerSample = 32;
+  return format;
+}
+
+CaptureFormat Pcm16Format(std::uint16_t channels, std::uint32_t rate) {
+  CaptureFormat format;
+  format.wFormatTag = WAVE_FORMAT_PCM;
+  format.nChannels = channels;
+  format.nSamplesPerSec = rate;
+  format.wBitsPerSample = 16;
+  return format;
+}

@@ -1,0 +1,110 @@
+#include "support/test_platform.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <future>
+#include <thread>
+
+#include "capture/error_box.h"
+#include "state/recorder_state.h"
+
+TestNotifier testNotifier;
+std::function<std::unique_ptr<AudioSource>()> testAudioSourceFactory;
+
+namespace {
+std::mutex errorBoxMutex;
+std::vector<ShownErrorBox> errorBoxes;
+}  // namespace
+
+void TestNotifier::Record(WindowHandle target, unsigned message) {
+  {
+    std::lock_guard lock(mutex);
+    log.push_back({target, message, peakFrequencyHz.load()});
+  }
+  posted.notify_all();
+}
+
+std::vector<PostedNotification> TestNotifier::Posted() const {
+  std::lock_guard lock(mutex);
+  return log;
+}
+
+std::size_t TestNotifier::Count(unsigned message) const {
+  std::lock_guard lock(mutex);
+  return static_cast<std::size_t>(std::count_if(
+      log.begin(), log.end(), [&](const PostedNotification& p) { return p.message == message; }));
+}
+
+bool TestNotifier::WaitFor(unsigned message, std::size_t count,
+                           std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(mutex);
+  return posted.wait_for(lock, timeout, [&] {
+    return static_cast<std::size_t>(std::count_if(log.begin(), log.end(), [&](const PostedNotification& p) {
+             return p.message == message;
+           })) >= count;
+  });
+}
+
+void TestNotifier::Clear() {
+  std::lock_guard lock(mutex);
+  log.clear();
+}
+
+void PostNotification(WindowHandle target, unsigned message) { testNotifier.Record(target, message); }
+
+void ShowErrorBox(WindowHandle owner, const wchar_t* text, const wchar_t* caption) {
+  std::lock_guard lock(errorBoxMutex);
+  errorBoxes.push_back({owner, text, caption, testNotifier.Posted().size()});
+}
+
+std::vector<ShownErrorBox> ShownErrorBoxes() {
+  std::lock_guard lock(errorBoxMutex);
+  return errorBoxes;
+}
+
+std::unique_ptr<AudioSource> CreateDefaultAudioSource() { return testAudioSourceFactory(); }
+
+void ResetSharedState() {
+  isRecording.store(false);
+  captureActive.store(false);
+  closePending.store(false);
+  analysisRunning.store(false);
+  levelValue.store(0.0f);
+  peakFrequencyHz.store(0.0f);
+  sampleRate = 44100;
+  recordingOutcome.store(RecordingOutcome::None);
+  mainWindow = nullptr;
+  {
+    std::lock_guard lock(displayMutex);
+    leftDisplay.clear();
+    lastAnalysisTime = {};
+  }
+  {
+    std::lock_guard lock(spectrumMutex);
+    spectrum.clear();
+  }
+  {
+    std::lock_guard lock(queueMutex);
+    while (!frameQueue.empty()) frameQueue.pop();
+  }
+  outputPath = L"output.wav";
+  testNotifier.Clear();
+  std::lock_guard lock(errorBoxMutex);
+  errorBoxes.clear();
+}
+
+void RunWithWatchdog(const std::function<void()>& body, std::chrono::seconds limit,
+                     const char* what) {
+  std::packaged_task<void()> task(body);
+  auto done = task.get_future();
+  std::thread runner(std::move(task));
+  if (done.wait_for(limit) != std::future_status::ready) {
+    std::fprintf(stderr, "watchdog: %s did not finish within %lld s (deadlock?)\n", what,
+                 static_cast<long long>(limit.count()));
+    std::fflush(stderr);
+    std::_Exit(3);
+  }
+  runner.join();
+  done.get();  // rethrows a failure of the body
+}

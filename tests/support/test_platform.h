@@ -1,0 +1,65 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "capture/audio_source.h"
+#include "state/notifier.h"
+
+// The platform functions as the tests provide them: a notifier that records
+// every (target, message) in order, an error box that records its text, and
+// a settable factory for the default audio source.
+
+struct PostedNotification {
+  WindowHandle target;
+  unsigned message;
+  float peakAtPost;  // peakFrequencyHz when it was posted: shows which analysis posted it
+};
+
+class TestNotifier {
+ public:
+  void Record(WindowHandle target, unsigned message);
+  std::vector<PostedNotification> Posted() const;
+  std::size_t Count(unsigned message) const;
+  // Waits until `count` messages of this id have been posted; false on timeout.
+  bool WaitFor(unsigned message, std::size_t count, std::chrono::milliseconds timeout) const;
+  void Clear();
+
+ private:
+  mutable std::mutex mutex;
+  mutable std::condition_variable posted;
+  std::vector<PostedNotification> log;
+};
+
+extern TestNotifier testNotifier;
+
+struct ShownErrorBox {
+  WindowHandle owner;
+  std::wstring text;
+  std::wstring caption;
+  std::size_t postedBefore;  // notifications posted before the box was shown
+};
+std::vector<ShownErrorBox> ShownErrorBoxes();
+
+// What CreateDefaultAudioSource returns; tests set it.
+extern std::function<std::unique_ptr<AudioSource>()> testAudioSourceFactory;
+
+// Puts the shared objects back to their start-of-process values (threads
+// must already be joined) and clears the test notifier and error boxes.
+void ResetSharedState();
+
+// Runs body on a thread of its own; if it has not returned within the time,
+// the test process fails with the message instead of hanging.
+void RunWithWatchdog(const std::function<void()>& body, std::chrono::seconds limit,
+                     const char* what);
+
+// A made-up window handle for notifications.
+inline WindowHandle TestWindow(std::uintptr_t value = 0x1234) {
+  return reinterpret_cast<WindowHandle>(value);
+}
