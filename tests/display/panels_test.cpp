@@ -1,3 +1,166 @@
 #include "display/panels.h"
+
 #include <gtest/gtest.h>
-TEST(Panels, Placeholder) {}
+
+#include <vector>
+
+#include "state/recorder_state.h"
+#include "support/test_platform.h"
+
+namespace {
+
+constexpr PanelRect LEVEL_RECT{0, 0, 340, 20};
+constexpr PanelRect PANEL_RECT{0, 0, 340, 40};
+
+template <typename T>
+std::vector<T> Only(const PanelDrawing& drawing) {
+  std::vector<T> found;
+  for (const auto& p : drawing.primitives) {
+    if (const T* t = std::get_if<T>(&p)) found.push_back(*t);
+  }
+  return found;
+}
+
+TEST(LevelPanel, BarWidthFollowsTheLevel) {
+  const struct {
+    float level;
+    int right;
+  } cases[] = {{0.0f, 0}, {1.0f, 340}, {0.5f, 170}, {0.999f, 339}};
+  for (const auto& c : cases) {
+    const auto drawing = LevelPanel(LEVEL_RECT, c.level);
+    EXPECT_TRUE(drawing.drewData);
+    ASSERT_EQ(drawing.primitives.size(), 2u);
+    ASSERT_TRUE(std::holds_alternative<FillBackground>(drawing.primitives[0]));
+    const auto bar = std::get<FillSolid>(drawing.primitives[1]);
+    EXPECT_EQ(bar.rect.right, c.right) << c.level;
+    EXPECT_EQ(bar.rect.left, 0);
+    EXPECT_EQ(bar.rect.bottom, 20);
+    EXPECT_EQ(bar.colour, 0x0000C800u);
+  }
+}
+
+TEST(WaveformPanel, TooFewSamplesShowOnlyTheCentreLine) {
+  for (std::size_t n : {0u, 1u}) {
+    const auto drawing = WaveformPanel(PANEL_RECT, std::vector<std::int16_t>(n, 100));
+    EXPECT_FALSE(drawing.drewData);
+    const auto lines = Only<Polyline>(drawing);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].pen.style, PenStyle::Dot);
+    EXPECT_EQ(lines[0].pen.colour, 0x00B4B4B4u);
+    EXPECT_EQ(lines[0].points, (std::vector<PanelPoint>{{0, 20}, {340, 20}}));
+  }
+}
+
+TEST(WaveformPanel, FullBufferStepsBy192WithTheNewestLeftOut) {
+  std::vector<std::int16_t> samples(65536);
+  for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<std::int16_t>(i % 2 ? 16384 : -16384);
+  samples[339 * 192] = 32767;
+  samples[65535] = -32768;  // among the newest 447, not shown
+  const auto drawing = WaveformPanel(PANEL_RECT, samples);
+  EXPECT_TRUE(drawing.drewData);
+  const auto trace = Only<Polyline>(drawing).at(1);
+  EXPECT_EQ(trace.pen.colour, 0x00FF9600u);
+  ASSERT_EQ(trace.points.size(), 340u);  // 339 segments
+  EXPECT_EQ(trace.points[0], (PanelPoint{0, 30}));  // sample 0 is -16384
+  EXPECT_EQ(trace.points[339], (PanelPoint{339, 1}));  // sample 339 * 192 is 32767
+}
+
+TEST(WaveformPanel, RowsOfSampleValues) {
+  const struct {
+    std::int16_t value;
+    int row;
+  } cases[] = {{32767, 1}, {16384, 10}, {0, 20}, {1, 20}, {-1, 20}, {-16384, 30}, {-32768, 40}};
+  for (const auto& c : cases) {
+    const auto trace = Only<Polyline>(WaveformPanel(PANEL_RECT, std::vector<std::int16_t>{c.value, c.value})).at(1);
+    EXPECT_EQ(trace.points[0].y, c.row) << c.value;
+  }
+}
+
+TEST(WaveformPanel, FewerSamplesThanPixelsTakeOnePixelEach) {
+  const auto trace = Only<Polyline>(WaveformPanel(PANEL_RECT, std::vector<std::int16_t>(100, 0))).at(1);
+  EXPECT_EQ(trace.points.size(), 100u);  // 99 segments
+  EXPECT_EQ(trace.points.back().x, 99);
+}
+
+TEST(SpectrumPanel, EmptySpectrumDrawsOnlyTheBackground) {
+  const auto drawing = SpectrumPanel(PANEL_RECT, {}, 440.0f);
+  EXPECT_FALSE(drawing.drewData);
+  ASSERT_EQ(drawing.primitives.size(), 1u);
+  EXPECT_TRUE(std::holds_alternative<FillBackground>(drawing.primitives[0]));
+}
+
+TEST(SpectrumPanel, FullSpectrumColumnsMarkerAndLabel) {
+  const struct {
+    std::size_t peakBin;
+    int column;
+  } cases[] = {{1000, 10}, {16384, 170}, {32767, 339}};
+  for (const auto& c : cases) {
+    std::vector<float> values(32768, 0.0f);
+    values[c.peakBin] = 1.0f;
+    const auto drawing = SpectrumPanel(PANEL_RECT, values, 440.26f);
+    EXPECT_TRUE(drawing.drewData);
+    const auto lines = Only<Polyline>(drawing);
+    ASSERT_EQ(lines.size(), 2u);
+    const auto& curve = lines[0];
+    EXPECT_EQ(curve.pen.colour, 0x003C78DCu);
+    ASSERT_EQ(curve.points.size(), 340u);  // step 96, bins 32640.. left out
+    EXPECT_EQ(curve.points[0], (PanelPoint{0, 38}));
+    const auto& marker = lines[1];
+    EXPECT_EQ(marker.pen.width, 2);
+    EXPECT_EQ(marker.pen.colour, 0x002828FFu);
+    EXPECT_EQ(marker.points, (std::vector<PanelPoint>{{c.column, 0}, {c.column, 40}})) << c.peakBin;
+    const auto labels = Only<Label>(drawing);
+    ASSERT_EQ(labels.size(), 1u);
+    EXPECT_EQ(labels[0].text, L"Peak: 440.3 Hz");
+    EXPECT_EQ(labels[0].at, (PanelPoint{220, 2}));
+    EXPECT_TRUE(std::holds_alternative<Label>(drawing.primitives.back())) << "label drawn last";
+  }
+}
+
+TEST(SpectrumPanel, CurveRowsAreColumnAverages) {
+  std::vector<float> values(32768, 0.0f);
+  for (std::size_t i = 96; i < 192; ++i) values[i] = 1.0f;   // column 1: average 1
+  for (std::size_t i = 192; i < 288; i += 2) values[i] = 1.0f;  // column 2: average 0.5
+  const auto curve = Only<Polyline>(SpectrumPanel(PANEL_RECT, values, 0.0f)).at(0);
+  EXPECT_EQ(curve.points[1], (PanelPoint{1, 0}));
+  EXPECT_EQ(curve.points[2], (PanelPoint{2, 19}));
+  EXPECT_EQ(curve.points[3], (PanelPoint{3, 38}));
+}
+
+TEST(SpectrumPanel, MarkerAtTheFirstOfEqualMaximaOrTheLeftEdge) {
+  std::vector<float> values(32768, 0.25f);
+  values[5000] = 0.9f;
+  values[20000] = 0.9f;
+  EXPECT_EQ(Only<Polyline>(SpectrumPanel(PANEL_RECT, values, 0.0f)).at(1).points[0].x, 51);
+
+  std::vector<float> none(32768, 0.0f);
+  EXPECT_EQ(Only<Polyline>(SpectrumPanel(PANEL_RECT, none, 0.0f)).at(1).points[0].x, 0);
+}
+
+TEST(PanelsWithoutWidth, DrawNothingButTheBackground) {
+  const PanelRect flat{5, 5, 5, 45};
+  EXPECT_FALSE(WaveformPanel(flat, std::vector<std::int16_t>(1000, 1)).drewData);
+  EXPECT_FALSE(SpectrumPanel(flat, std::vector<float>(32768, 1.0f), 1.0f).drewData);
+}
+
+TEST(CurrentPanels, DrawFromTheSharedState) {
+  ResetSharedState();
+  levelValue.store(0.5f);
+  peakFrequencyHz.store(1000.04f);
+  {
+    std::lock_guard lock(displayMutex);
+    leftDisplay.assign(1000, 32767);
+  }
+  {
+    std::lock_guard lock(spectrumMutex);
+    spectrum.assign(32768, 0.0f);
+    spectrum[1365] = 1.0f;
+  }
+  EXPECT_EQ(std::get<FillSolid>(CurrentLevelPanel(LEVEL_RECT).primitives[1]).rect.right, 170);
+  EXPECT_EQ(Only<Polyline>(CurrentWaveformPanel(PANEL_RECT)).at(1).points[0].y, 1);
+  const auto spectrumDrawing = CurrentSpectrumPanel(PANEL_RECT);
+  EXPECT_EQ(Only<Label>(spectrumDrawing).at(0).text, L"Peak: 1000.0 Hz");
+  EXPECT_EQ(Only<Polyline>(spectrumDrawing).at(1).points[0].x, 14);
+}
+
+}  // namespace
