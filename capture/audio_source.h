@@ -11,7 +11,8 @@
 // else (positive success codes included) success.
 using AudioResult = std::int32_t;
 
-constexpr std::uint32_t AUDCLNT_BUFFERFLAGS_SILENT = 2;
+// AUDCLNT_BUFFERFLAGS_SILENT: ignore the buffer, the packet is silence.
+constexpr std::uint32_t BUFFER_FLAG_SILENT = 2;
 constexpr std::int64_t CAPTURE_BUFFER_DURATION = 10'000'000;  // 100 ns units: one second
 
 // The objects the thread acquires, in the order it acquires them.

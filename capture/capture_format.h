@@ -4,22 +4,23 @@
 #include <cstdint>
 
 // The fields of the device's mix format (WAVEFORMATEX, or WAVEFORMATEXTENSIBLE
-// when the tag is WAVE_FORMAT_EXTENSIBLE) that capture relies on. The
+// when the tag is FORMAT_TAG_EXTENSIBLE) that capture relies on. The
 // platform layer copies them out of the record the audio service returns.
 
-constexpr std::uint16_t WAVE_FORMAT_PCM = 1;
-constexpr std::uint16_t WAVE_FORMAT_IEEE_FLOAT = 3;
-constexpr std::uint16_t WAVE_FORMAT_EXTENSIBLE = 0xFFFE;
+// Same values as the platform's WAVE_FORMAT_* tags and KSDATAFORMAT_SUBTYPE_* GUIDs.
+constexpr std::uint16_t FORMAT_TAG_PCM = 1;
+constexpr std::uint16_t FORMAT_TAG_IEEE_FLOAT = 3;
+constexpr std::uint16_t FORMAT_TAG_EXTENSIBLE = 0xFFFE;
 
 // A GUID as its 16 bytes in memory order (Data1..Data3 little-endian).
 using FormatGuid = std::array<std::uint8_t, 16>;
 
 // {00000001-0000-0010-8000-00AA00389B71}
-constexpr FormatGuid KSDATAFORMAT_SUBTYPE_PCM = {
+constexpr FormatGuid SUBTYPE_PCM = {
     0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
     0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 // {00000003-0000-0010-8000-00AA00389B71}
-constexpr FormatGuid KSDATAFORMAT_SUBTYPE_IEEE_FLOAT = {
+constexpr FormatGuid SUBTYPE_IEEE_FLOAT = {
     0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
     0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
@@ -28,5 +29,5 @@ struct CaptureFormat {
   std::uint16_t nChannels = 0;
   std::uint32_t nSamplesPerSec = 0;
   std::uint16_t wBitsPerSample = 0;
-  FormatGuid SubFormat{};  // meaningful only when wFormatTag is WAVE_FORMAT_EXTENSIBLE
+  FormatGuid SubFormat{};  // meaningful only when wFormatTag is FORMAT_TAG_EXTENSIBLE
 };

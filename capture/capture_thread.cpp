@@ -102,7 +102,7 @@ bool CapturePackets(AudioSource& source, const CaptureFormat& format, SampleTake
       const std::uint64_t room = maxTakeFrames - take.size() / format.nChannels;
       const bool reachesLimit = frames > room;
       if (reachesLimit) packet.frameCount = static_cast<std::uint32_t>(room);
-      if ((flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0) {
+      if ((flags & BUFFER_FLAG_SILENT) != 0) {
         const std::size_t bytes = packetBytesPerFrame * packet.frameCount;
         if (silence.size() < bytes) silence.resize(bytes);
         packet.data = silence.data();

@@ -10,16 +10,16 @@
 
 bool IsFloat32Format(const CaptureFormat& format) {
   if (format.wBitsPerSample != 32) return false;
-  return format.wFormatTag == WAVE_FORMAT_IEEE_FLOAT ||
-         (format.wFormatTag == WAVE_FORMAT_EXTENSIBLE &&
-          format.SubFormat == KSDATAFORMAT_SUBTYPE_IEEE_FLOAT);
+  return format.wFormatTag == FORMAT_TAG_IEEE_FLOAT ||
+         (format.wFormatTag == FORMAT_TAG_EXTENSIBLE &&
+          format.SubFormat == SUBTYPE_IEEE_FLOAT);
 }
 
 bool IsPcm16Format(const CaptureFormat& format) {
   if (format.wBitsPerSample != 16) return false;
-  return format.wFormatTag == WAVE_FORMAT_PCM ||
-         (format.wFormatTag == WAVE_FORMAT_EXTENSIBLE &&
-          format.SubFormat == KSDATAFORMAT_SUBTYPE_PCM);
+  return format.wFormatTag == FORMAT_TAG_PCM ||
+         (format.wFormatTag == FORMAT_TAG_EXTENSIBLE &&
+          format.SubFormat == SUBTYPE_PCM);
 }
 
 std::int16_t FloatToPcm16(float x) {

@@ -42,13 +42,13 @@ PanelDrawing WaveformPanel(PanelRect rect, std::span<const std::int16_t> samples
 
   const int mid = (rect.top + rect.bottom) / 2;
   drawing.primitives.push_back(
-      Polyline{{PenStyle::Dot, 1, CENTRE_LINE_COLOUR}, {{rect.left, mid}, {rect.right, mid}}});
+      Stroke{{PenStyle::Dot, 1, CENTRE_LINE_COLOUR}, {{rect.left, mid}, {rect.right, mid}}});
 
   const std::size_t n = samples.size();
   if (n < 2) return drawing;
   const std::size_t step = ColumnStep(n, width);
 
-  Polyline trace{{PenStyle::Solid, 1, TRACE_COLOUR}, {{rect.left, WaveformRow(samples[0], mid, height)}}};
+  Stroke trace{{PenStyle::Solid, 1, TRACE_COLOUR}, {{rect.left, WaveformRow(samples[0], mid, height)}}};
   for (std::size_t x = 1; x * step < n && x < static_cast<std::size_t>(width); ++x) {
     trace.points.push_back(
         {rect.left + static_cast<int>(x), WaveformRow(samples[x * step], mid, height)});
@@ -76,7 +76,7 @@ PanelDrawing SpectrumPanel(PanelRect rect, std::span<const float> values, float 
     }
   }
 
-  Polyline curve{{PenStyle::Solid, 1, CURVE_COLOUR}, {}};
+  Stroke curve{{PenStyle::Solid, 1, CURVE_COLOUR}, {}};
   std::size_t start = 0;
   for (int x = 0; start + step < n && x < width; ++x, start += step) {
     float sum = 0.0f;
@@ -89,7 +89,7 @@ PanelDrawing SpectrumPanel(PanelRect rect, std::span<const float> values, float 
 
   const int markerX = rect.left + Truncate(static_cast<float>(width * static_cast<int>(peak)) /
                                            static_cast<float>(n));
-  drawing.primitives.push_back(Polyline{
+  drawing.primitives.push_back(Stroke{
       {PenStyle::Solid, 2, PEAK_COLOUR}, {{markerX, rect.top}, {markerX, rect.bottom}}});
 
   wchar_t text[64];

@@ -52,7 +52,7 @@ struct FillSolid {
 
 // Move to the first point, then a line to each following one (each line
 // excludes its end point), with the pen selected for this primitive only.
-struct Polyline {
+struct Stroke {
   Pen pen;
   std::vector<PanelPoint> points;
 };
@@ -64,7 +64,7 @@ struct Label {
   std::wstring text;
 };
 
-using Primitive = std::variant<FillBackground, FillSolid, Polyline, Label>;
+using Primitive = std::variant<FillBackground, FillSolid, Stroke, Label>;
 
 struct PanelDrawing {
   std::vector<Primitive> primitives;

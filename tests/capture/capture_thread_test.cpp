@@ -240,7 +240,7 @@ TEST_F(RecordingThread, SilentPacketsAreRecordedAsZeros) {
   ScriptedAudioSource source(FloatFormat(2, 48000));
   auto loud = FloatPacket(std::vector<float>(20, 0.75f), 2);
   auto flaggedSilent = loud;
-  flaggedSilent.flags = AUDCLNT_BUFFERFLAGS_SILENT;
+  flaggedSilent.flags = BUFFER_FLAG_SILENT;
   auto otherFlag = loud;
   otherFlag.flags = 1;  // data discontinuity: the samples are still good
   source.AddPacket(loud);

@@ -70,7 +70,7 @@ TEST(FloatToPcm16, ClampsScalesAndTruncates) {
 TEST(CaptureFormatTests, AcceptOnlyFloat32AndPcm16) {
   auto extensible = [](const FormatGuid& sub, std::uint16_t bits) {
     CaptureFormat f;
-    f.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
+    f.wFormatTag = FORMAT_TAG_EXTENSIBLE;
     f.SubFormat = sub;
     f.wBitsPerSample = bits;
     f.nChannels = 2;
@@ -83,25 +83,25 @@ TEST(CaptureFormatTests, AcceptOnlyFloat32AndPcm16) {
     f.nChannels = 2;
     return f;
   };
-  FormatGuid otherGuid = KSDATAFORMAT_SUBTYPE_IEEE_FLOAT;
+  FormatGuid otherGuid = SUBTYPE_IEEE_FLOAT;
   otherGuid[15] ^= 1;  // last byte differs
   const struct {
     CaptureFormat format;
     bool isFloat;
     bool isPcm;
   } cases[] = {
-      {plain(WAVE_FORMAT_IEEE_FLOAT, 32), true, false},
-      {plain(WAVE_FORMAT_PCM, 16), false, true},
-      {plain(WAVE_FORMAT_PCM, 32), false, false},
-      {plain(WAVE_FORMAT_PCM, 24), false, false},
-      {plain(WAVE_FORMAT_IEEE_FLOAT, 64), false, false},
-      {plain(WAVE_FORMAT_IEEE_FLOAT, 16), false, false},
+      {plain(FORMAT_TAG_IEEE_FLOAT, 32), true, false},
+      {plain(FORMAT_TAG_PCM, 16), false, true},
+      {plain(FORMAT_TAG_PCM, 32), false, false},
+      {plain(FORMAT_TAG_PCM, 24), false, false},
+      {plain(FORMAT_TAG_IEEE_FLOAT, 64), false, false},
+      {plain(FORMAT_TAG_IEEE_FLOAT, 16), false, false},
       {plain(2, 16), false, false},
-      {extensible(KSDATAFORMAT_SUBTYPE_IEEE_FLOAT, 32), true, false},
-      {extensible(KSDATAFORMAT_SUBTYPE_IEEE_FLOAT, 24), false, false},
-      {extensible(KSDATAFORMAT_SUBTYPE_PCM, 16), false, true},
-      {extensible(KSDATAFORMAT_SUBTYPE_PCM, 24), false, false},
-      {extensible(KSDATAFORMAT_SUBTYPE_PCM, 32), false, false},
+      {extensible(SUBTYPE_IEEE_FLOAT, 32), true, false},
+      {extensible(SUBTYPE_IEEE_FLOAT, 24), false, false},
+      {extensible(SUBTYPE_PCM, 16), false, true},
+      {extensible(SUBTYPE_PCM, 24), false, false},
+      {extensible(SUBTYPE_PCM, 32), false, false},
       {extensible(otherGuid, 32), false, false},
   };
   int ran = 0;

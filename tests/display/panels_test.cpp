@@ -43,7 +43,7 @@ TEST(WaveformPanel, TooFewSamplesShowOnlyTheCentreLine) {
   for (std::size_t n : {0u, 1u}) {
     const auto drawing = WaveformPanel(PANEL_RECT, std::vector<std::int16_t>(n, 100));
     EXPECT_FALSE(drawing.drewData);
-    const auto lines = Only<Polyline>(drawing);
+    const auto lines = Only<Stroke>(drawing);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].pen.style, PenStyle::Dot);
     EXPECT_EQ(lines[0].pen.colour, 0x00B4B4B4u);
@@ -58,7 +58,7 @@ TEST(WaveformPanel, FullBufferStepsBy192WithTheNewestLeftOut) {
   samples[65535] = -32768;  // among the newest 447, not shown
   const auto drawing = WaveformPanel(PANEL_RECT, samples);
   EXPECT_TRUE(drawing.drewData);
-  const auto trace = Only<Polyline>(drawing).at(1);
+  const auto trace = Only<Stroke>(drawing).at(1);
   EXPECT_EQ(trace.pen.colour, 0x00FF9600u);
   ASSERT_EQ(trace.points.size(), 340u);  // 339 segments
   EXPECT_EQ(trace.points[0], (PanelPoint{0, 30}));  // sample 0 is -16384
@@ -71,13 +71,13 @@ TEST(WaveformPanel, RowsOfSampleValues) {
     int row;
   } cases[] = {{32767, 1}, {16384, 10}, {0, 20}, {1, 20}, {-1, 20}, {-16384, 30}, {-32768, 40}};
   for (const auto& c : cases) {
-    const auto trace = Only<Polyline>(WaveformPanel(PANEL_RECT, std::vector<std::int16_t>{c.value, c.value})).at(1);
+    const auto trace = Only<Stroke>(WaveformPanel(PANEL_RECT, std::vector<std::int16_t>{c.value, c.value})).at(1);
     EXPECT_EQ(trace.points[0].y, c.row) << c.value;
   }
 }
 
 TEST(WaveformPanel, FewerSamplesThanPixelsTakeOnePixelEach) {
-  const auto trace = Only<Polyline>(WaveformPanel(PANEL_RECT, std::vector<std::int16_t>(100, 0))).at(1);
+  const auto trace = Only<Stroke>(WaveformPanel(PANEL_RECT, std::vector<std::int16_t>(100, 0))).at(1);
   EXPECT_EQ(trace.points.size(), 100u);  // 99 segments
   EXPECT_EQ(trace.points.back().x, 99);
 }
@@ -99,7 +99,7 @@ TEST(SpectrumPanel, FullSpectrumColumnsMarkerAndLabel) {
     values[c.peakBin] = 1.0f;
     const auto drawing = SpectrumPanel(PANEL_RECT, values, 440.26f);
     EXPECT_TRUE(drawing.drewData);
-    const auto lines = Only<Polyline>(drawing);
+    const auto lines = Only<Stroke>(drawing);
     ASSERT_EQ(lines.size(), 2u);
     const auto& curve = lines[0];
     EXPECT_EQ(curve.pen.colour, 0x003C78DCu);
@@ -121,7 +121,7 @@ TEST(SpectrumPanel, CurveRowsAreColumnAverages) {
   std::vector<float> values(32768, 0.0f);
   for (std::size_t i = 96; i < 192; ++i) values[i] = 1.0f;   // column 1: average 1
   for (std::size_t i = 192; i < 288; i += 2) values[i] = 1.0f;  // column 2: average 0.5
-  const auto curve = Only<Polyline>(SpectrumPanel(PANEL_RECT, values, 0.0f)).at(0);
+  const auto curve = Only<Stroke>(SpectrumPanel(PANEL_RECT, values, 0.0f)).at(0);
   EXPECT_EQ(curve.points[1], (PanelPoint{1, 0}));
   EXPECT_EQ(curve.points[2], (PanelPoint{2, 19}));
   EXPECT_EQ(curve.points[3], (PanelPoint{3, 38}));
@@ -131,10 +131,10 @@ TEST(SpectrumPanel, MarkerAtTheFirstOfEqualMaximaOrTheLeftEdge) {
   std::vector<float> values(32768, 0.25f);
   values[5000] = 0.9f;
   values[20000] = 0.9f;
-  EXPECT_EQ(Only<Polyline>(SpectrumPanel(PANEL_RECT, values, 0.0f)).at(1).points[0].x, 51);
+  EXPECT_EQ(Only<Stroke>(SpectrumPanel(PANEL_RECT, values, 0.0f)).at(1).points[0].x, 51);
 
   std::vector<float> none(32768, 0.0f);
-  EXPECT_EQ(Only<Polyline>(SpectrumPanel(PANEL_RECT, none, 0.0f)).at(1).points[0].x, 0);
+  EXPECT_EQ(Only<Stroke>(SpectrumPanel(PANEL_RECT, none, 0.0f)).at(1).points[0].x, 0);
 }
 
 TEST(PanelsWithoutWidth, DrawNothingButTheBackground) {
@@ -157,10 +157,10 @@ TEST(CurrentPanels, DrawFromTheSharedState) {
     spectrum[1365] = 1.0f;
   }
   EXPECT_EQ(std::get<FillSolid>(CurrentLevelPanel(LEVEL_RECT).primitives[1]).rect.right, 170);
-  EXPECT_EQ(Only<Polyline>(CurrentWaveformPanel(PANEL_RECT)).at(1).points[0].y, 1);
+  EXPECT_EQ(Only<Stroke>(CurrentWaveformPanel(PANEL_RECT)).at(1).points[0].y, 1);
   const auto spectrumDrawing = CurrentSpectrumPanel(PANEL_RECT);
   EXPECT_EQ(Only<Label>(spectrumDrawing).at(0).text, L"Peak: 1000.0 Hz");
-  EXPECT_EQ(Only<Polyline>(spectrumDrawing).at(1).points[0].x, 14);
+  EXPECT_EQ(Only<Stroke>(spectrumDrawing).at(1).points[0].x, 14);
 }
 
 }  // namespace

@@ -101,8 +101,8 @@ ScriptedAudioSource::Packet Pcm16Packet(const std::vector<std::int16_t>& interle
 
 CaptureFormat FloatFormat(std::uint16_t channels, std::uint32_t rate) {
   CaptureFormat format;
-  format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
-  format.SubFormat = KSDATAFORMAT_SUBTYPE_IEEE_FLOAT;
+  format.wFormatTag = FORMAT_TAG_EXTENSIBLE;
+  format.SubFormat = SUBTYPE_IEEE_FLOAT;
   format.nChannels = channels;
   format.nSamplesPerSec = rate;
   format.wBitsPerSample = 32;
@@ -111,7 +111,7 @@ CaptureFormat FloatFormat(std::uint16_t channels, std::uint32_t rate) {
 
 CaptureFormat Pcm16Format(std::uint16_t channels, std::uint32_t rate) {
   CaptureFormat format;
-  format.wFormatTag = WAVE_FORMAT_PCM;
+  format.wFormatTag = FORMAT_TAG_PCM;
   format.nChannels = channels;
   format.nSamplesPerSec = rate;
   format.wBitsPerSample = 16;

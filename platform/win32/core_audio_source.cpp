@@ -1,0 +1,130 @@
+#include <windows.h>
+
+#include <audioclient.h>
+#include <mmdeviceapi.h>
+
+#include <cstring>
+#include <memory>
+
+#include "capture/audio_source.h"
+
+namespace {
+
+// The identifiers of the Core Audio objects, spelled out here so that the
+// program does not depend on which of them an SDK's import libraries carry.
+namespace coreaudio {
+constexpr GUID CLSID_MMDeviceEnumerator = {
+    0xBCDE0395, 0xE52F, 0x467C, {0x8E, 0x3D, 0xC4, 0x57, 0x92, 0x91, 0x69, 0x2E}};
+constexpr GUID IID_IMMDeviceEnumerator = {
+    0xA95664D2, 0x9614, 0x4F35, {0xA7, 0x46, 0xDE, 0x8D, 0xB6, 0x36, 0x17, 0xE6}};
+constexpr GUID IID_IAudioClient = {
+    0x1CB9AD4C, 0xDBFA, 0x4C32, {0xB1, 0x78, 0xC2, 0xF5, 0x68, 0xA7, 0x03, 0xB2}};
+constexpr GUID IID_IAudioCaptureClient = {
+    0xC8ADBD64, 0xE71E, 0x48A0, {0xA4, 0xDE, 0x18, 0x5C, 0x39, 0x5C, 0xD3, 0x17}};
+}  // namespace coreaudio
+
+// One call of Core Audio or COM per operation; the recording thread decides
+// what to do with each result.
+class CoreAudioSource final : public AudioSource {
+ public:
+  void InitializeCom() override { CoInitialize(nullptr); }
+
+  AudioResult CreateDeviceEnumerator() override {
+    return CoCreateInstance(coreaudio::CLSID_MMDeviceEnumerator, nullptr, CLSCTX_ALL,
+                            coreaudio::IID_IMMDeviceEnumerator, reinterpret_cast<void**>(&enumerator));
+  }
+
+  AudioResult GetDefaultAudioEndpoint() override {
+    return enumerator->GetDefaultAudioEndpoint(eCapture, eConsole, &device);
+  }
+
+  AudioResult ActivateAudioClient() override {
+    return device->Activate(coreaudio::IID_IAudioClient, CLSCTX_ALL, nullptr,
+                            reinterpret_cast<void**>(&audioClient));
+  }
+
+  AudioResult GetMixFormat(CaptureFormat& format) override {
+    const HRESULT result = audioClient->GetMixFormat(&mixFormat);
+    if (FAILED(result)) return result;
+    format.wFormatTag = mixFormat->wFormatTag;
+    format.nChannels = mixFormat->nChannels;
+    format.nSamplesPerSec = mixFormat->nSamplesPerSec;
+    format.wBitsPerSample = mixFormat->wBitsPerSample;
+    if (mixFormat->wFormatTag == WAVE_FORMAT_EXTENSIBLE &&
+        mixFormat->cbSize >= sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX)) {
+      const auto* extensible = reinterpret_cast<const WAVEFORMATEXTENSIBLE*>(mixFormat);
+      static_assert(sizeof(extensible->SubFormat) == sizeof(format.SubFormat));
+      std::memcpy(format.SubFormat.data(), &extensible->SubFormat, sizeof(format.SubFormat));
+    }
+    return result;
+  }
+
+  AudioResult Initialize(const CaptureFormat& format, std::int64_t bufferDuration) override {
+    // Only the channel count changes; block alignment, byte rate and channel
+    // mask stay as the device reported them.
+    mixFormat->nChannels = format.nChannels;
+    return audioClient->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, bufferDuration, 0, mixFormat, nullptr);
+  }
+
+  AudioResult GetCaptureService() override {
+    return audioClient->GetService(coreaudio::IID_IAudioCaptureClient,
+                                   reinterpret_cast<void**>(&captureClient));
+  }
+
+  AudioResult Start() override { return audioClient->Start(); }
+
+  AudioResult GetNextPacketSize(std::uint32_t& frames) override {
+    UINT32 size = 0;
+    const HRESULT result = captureClient->GetNextPacketSize(&size);
+    frames = size;
+    return result;
+  }
+
+  AudioResult GetBuffer(const std::uint8_t*& data, std::uint32_t& frames, std::uint32_t& flags) override {
+    BYTE* buffer = nullptr;
+    UINT32 count = 0;
+    DWORD bufferFlags = 0;
+    const HRESULT result = captureClient->GetBuffer(&buffer, &count, &bufferFlags, nullptr, nullptr);
+    data = buffer;
+    frames = count;
+    flags = bufferFlags;
+    return result;
+  }
+
+  AudioResult ReleaseBuffer(std::uint32_t frames) override { return captureClient->ReleaseBuffer(frames); }
+
+  AudioResult Stop() override { return audioClient->Stop(); }
+
+  void FreeMixFormat() override {
+    CoTaskMemFree(mixFormat);
+    mixFormat = nullptr;
+  }
+
+  void Release(AudioObject object) override {
+    switch (object) {
+      case AudioObject::CaptureClient: ReleaseInterface(captureClient); break;
+      case AudioObject::AudioClient: ReleaseInterface(audioClient); break;
+      case AudioObject::Device: ReleaseInterface(device); break;
+      case AudioObject::Enumerator: ReleaseInterface(enumerator); break;
+    }
+  }
+
+  void UninitializeCom() override { CoUninitialize(); }
+
+ private:
+  template <typename Interface>
+  static void ReleaseInterface(Interface*& pointer) {
+    pointer->Release();
+    pointer = nullptr;
+  }
+
+  IMMDeviceEnumerator* enumerator = nullptr;
+  IMMDevice* device = nullptr;
+  IAudioClient* audioClient = nullptr;
+  IAudioCaptureClient* captureClient = nullptr;
+  WAVEFORMATEX* mixFormat = nullptr;
+};
+
+}  // namespace
+
+std::unique_ptr<AudioSource> CreateDefaultAudioSource() { return std::make_unique<CoreAudioSource>(); }

@@ -1,0 +1,9 @@
+#pragma once
+
+#include <windows.h>
+
+// WM_DRAWITEM for the three panels: the panel's drawing, executed with GDI on
+// the item's device context. Returns TRUE when the panel's data was drawn.
+BOOL DrawLevelPanel(const DRAWITEMSTRUCT* item);
+BOOL DrawWaveformPanel(const DRAWITEMSTRUCT* item);
+BOOL DrawSpectrumPanel(const DRAWITEMSTRUCT* item);

@@ -1,0 +1,143 @@
+#include <windows.h>
+
+#include <commdlg.h>
+
+#include <string>
+
+#include "app/commands.h"
+#include "platform/win32/gdi_painter.h"
+#include "platform/win32/win32_handles.h"
+#include "state/recorder_state.h"
+
+namespace {
+
+// The six controls; written once in WM_CREATE, UI thread only.
+HWND startButton = nullptr;
+HWND stopButton = nullptr;
+HWND statusLabel = nullptr;
+HWND levelPanel = nullptr;
+HWND waveformPanel = nullptr;
+HWND spectrumPanel = nullptr;
+
+constexpr DWORD OWNER_DRAWN_PANEL = WS_CHILD | WS_VISIBLE | SS_OWNERDRAW;
+
+HWND CreateControl(HWND parent, const wchar_t* className, const wchar_t* text, DWORD style, int x,
+                   int y, int width, int height, unsigned id) {
+  return CreateWindowExW(0, className, text, style, x, y, width, height, parent,
+                         reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)), nullptr, nullptr);
+}
+
+void CreateControls(HWND window) {
+  startButton = CreateControl(window, L"BUTTON", L"Start Recording", WS_CHILD | WS_VISIBLE, 20, 20,
+                              140, 30, ID_START);
+  stopButton = CreateControl(window, L"BUTTON", L"Stop", WS_CHILD | WS_VISIBLE, 180, 20, 80, 30, ID_STOP);
+  statusLabel = CreateControl(window, L"STATIC", L"Ready", WS_CHILD | WS_VISIBLE, 20, 60, 340, 20, 0);
+  levelPanel = CreateControl(window, L"STATIC", nullptr, OWNER_DRAWN_PANEL, 20, 90, 340, 20, ID_LEVEL);
+  waveformPanel = CreateControl(window, L"STATIC", nullptr, OWNER_DRAWN_PANEL, 20, 120, 340, 40, ID_WAVEFORM);
+  spectrumPanel = CreateControl(window, L"STATIC", nullptr, OWNER_DRAWN_PANEL, 20, 170, 340, 40, ID_SPECTRUM);
+}
+
+std::wstring AskSavePath(HWND owner) {
+  wchar_t buffer[260] = L"output.wav";
+  OPENFILENAMEW dialog{};
+  dialog.lStructSize = sizeof dialog;
+  dialog.hwndOwner = owner;
+  dialog.lpstrFilter = L"WAV files\0*.wav\0All files\0*.*\0";
+  dialog.nFilterIndex = 0;
+  dialog.lpstrFile = buffer;
+  dialog.nMaxFile = 260;
+  dialog.Flags = OFN_OVERWRITEPROMPT;
+  if (!GetSaveFileNameW(&dialog)) return {};
+  return buffer;
+}
+
+void SetStatusText(const std::wstring& text) { SetWindowTextW(statusLabel, text.c_str()); }
+
+class MainWindowOps final : public WindowOps {
+ public:
+  explicit MainWindowOps(HWND handle) : window(handle) {}
+
+  std::wstring AskSavePath() override { return ::AskSavePath(window); }
+  void SetStatusText(const std::wstring& text) override { ::SetStatusText(text); }
+  void DisableButtons() override {
+    EnableWindow(startButton, FALSE);
+    EnableWindow(stopButton, FALSE);
+  }
+  void InvalidatePanels() override {
+    InvalidateRect(waveformPanel, nullptr, TRUE);
+    InvalidateRect(levelPanel, nullptr, TRUE);
+    InvalidateRect(spectrumPanel, nullptr, TRUE);
+  }
+  void DestroyMainWindow() override { DestroyWindow(window); }
+  void PostQuit() override { PostQuitMessage(0); }
+
+ private:
+  HWND window;
+};
+
+LRESULT DrawPanel(WPARAM id, const DRAWITEMSTRUCT* item) {
+  switch (id) {
+    case ID_LEVEL: return DrawLevelPanel(item);
+    case ID_WAVEFORM: return DrawWaveformPanel(item);
+    case ID_SPECTRUM: return DrawSpectrumPanel(item);
+    default: return 0;
+  }
+}
+
+}  // namespace
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  MainWindowOps ops(window);
+  switch (message) {
+    case WM_CREATE:
+      CreateControls(window);
+      mainWindow = ToWindowHandle(window);
+      return 0;
+    case WM_COMMAND:
+      OnCommand(ops, LOWORD(wParam));
+      return 0;
+    case WM_UPDATE_VISUALS:
+      OnUpdateVisuals(ops);
+      return 0;
+    case WM_RECORDING_STARTED:
+      OnRecordingStarted(ops);
+      return 0;
+    case WM_RECORDING_DONE:
+      OnRecordingDone(ops);
+      return 0;
+    case WM_CLOSE:
+      OnClose(ops);
+      return 0;
+    case WM_DESTROY:
+      OnDestroy(ops);
+      return 0;
+    case WM_DRAWITEM:
+      return DrawPanel(wParam, reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+    default:
+      return DefWindowProcW(window, message, wParam, lParam);
+  }
+}
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+  WNDCLASSW windowClass{};
+  windowClass.style = CS_HREDRAW | CS_VREDRAW;
+  windowClass.lpfnWndProc = MainWindowProc;
+  windowClass.hInstance = instance;
+  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
+  windowClass.lpszClassName = L"VelloraApp";
+  RegisterClassW(&windowClass);
+
+  HWND window = CreateWindowExW(0, L"VelloraApp", L"Vellora", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                CW_USEDEFAULT, 400, 270, nullptr, nullptr, instance, nullptr);
+  mainWindow = ToWindowHandle(window);
+  ShowWindow(window, showCommand);
+
+  // GetMessageW returns -1 on an error; that must end the loop, not spin it.
+  MSG message{};
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+  return 0;
+}
