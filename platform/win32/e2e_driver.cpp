@@ -1,0 +1,156 @@
+// VelloraDriver.exe: a test-only console program that the end-to-end tests
+// run under the same Wine as Vellora.exe. It finds the main window by its
+// class and title and acts on it as a user would: clicks buttons, fills the
+// Save As dialog, reads the status line, answers the error box, closes the
+// window. It changes nothing in the program it drives.
+//
+//   VelloraDriver find                  exit 0 once the main window exists
+//   VelloraDriver click start|stop      press a button
+//   VelloraDriver save-as PATH          type PATH into the Save As dialog and press Save
+//   VelloraDriver cancel-dialog         press Cancel in the Save As dialog
+//   VelloraDriver status                print the status line (UTF-8)
+//   VelloraDriver rect start|stop|status|level|waveform|spectrum
+//                                       print "left top right bottom" in screen pixels
+//   VelloraDriver buttons               print "start stop" enabled states as 1/0
+//   VelloraDriver error-box             print the text of an "Error" box and press OK
+//   VelloraDriver close                 ask the main window to close (WM_CLOSE)
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+constexpr int WAIT_MS = 10000;
+
+HWND FindMainWindow() { return FindWindowW(L"VelloraApp", L"Vellora"); }
+
+// Polls for a top-level dialog of this title that belongs to the program.
+HWND WaitForDialog(const wchar_t* title) {
+  for (int waited = 0; waited < WAIT_MS; waited += 50) {
+    HWND dialog = FindWindowW(L"#32770", title);
+    if (dialog && IsWindowVisible(dialog)) return dialog;
+    Sleep(50);
+  }
+  return nullptr;
+}
+
+void PrintUtf8(const std::wstring& text) {
+  const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
+                                        nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<std::size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), utf8.data(), bytes,
+                      nullptr, nullptr);
+  utf8 += '\n';
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), utf8.data(), static_cast<DWORD>(utf8.size()), &written,
+            nullptr);
+}
+
+std::wstring TextOf(HWND window) {
+  wchar_t buffer[1024] = L"";
+  GetWindowTextW(window, buffer, 1024);
+  return buffer;
+}
+
+int ControlId(const std::wstring& name) {
+  if (name == L"start") return 1;
+  if (name == L"stop") return 2;
+  if (name == L"status") return 0;
+  if (name == L"level") return 3;
+  if (name == L"waveform") return 4;
+  if (name == L"spectrum") return 5;
+  return -1;
+}
+
+// The file name field of the Save As dialog: the combo box cmb13, or the
+// edit control edt1 in the older layout.
+HWND FileNameField(HWND dialog) {
+  HWND field = GetDlgItem(dialog, 0x47C);
+  return field ? field : GetDlgItem(dialog, 0x480);
+}
+
+int Fail(const char* message) {
+  std::fprintf(stderr, "VelloraDriver: %s\n", message);
+  return 1;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 2) return Fail("no command");
+  const std::wstring command = argv[1];
+  const std::wstring argument = argc > 2 ? argv[2] : L"";
+
+  HWND main = FindMainWindow();
+  if (command == L"find") {
+    for (int waited = 0; !main && waited < WAIT_MS; waited += 50) {
+      Sleep(50);
+      main = FindMainWindow();
+    }
+    return main ? 0 : Fail("no window of class VelloraApp titled Vellora");
+  }
+  if (!main) return Fail("the main window is not there");
+
+  if (command == L"click") {
+    HWND button = GetDlgItem(main, ControlId(argument));
+    if (!button) return Fail("no such button");
+    // Posted, as a click would be: Start opens a modal dialog.
+    PostMessageW(button, BM_CLICK, 0, 0);
+    return 0;
+  }
+  if (command == L"save-as" || command == L"cancel-dialog") {
+    HWND dialog = WaitForDialog(L"Save As");
+    if (!dialog) return Fail("no Save As dialog");
+    if (command == L"cancel-dialog") {
+      PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+      return 0;
+    }
+    // The dialog may still be filling itself in when it becomes visible and
+    // then ignores Save; type the name and press Save again until it closes.
+    for (int attempt = 0; attempt < 10; ++attempt) {
+      Sleep(300);
+      HWND field = FileNameField(dialog);
+      if (!field) return Fail("no file name field");
+      SendMessageW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argument.c_str()));
+      PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+      for (int waited = 0; waited < 1500; waited += 50) {
+        if (!IsWindow(dialog) || !IsWindowVisible(dialog)) return 0;
+        Sleep(50);
+      }
+    }
+    return Fail("the Save As dialog stayed open");
+  }
+  if (command == L"status") {
+    PrintUtf8(TextOf(GetDlgItem(main, 0)));
+    return 0;
+  }
+  if (command == L"rect") {
+    const int id = ControlId(argument);
+    HWND control = id == 0 ? GetDlgItem(main, 0) : GetDlgItem(main, id);
+    if (id < 0 || !control) return Fail("no such control");
+    RECT rect;
+    GetWindowRect(control, &rect);
+    PrintUtf8(std::to_wstring(rect.left) + L" " + std::to_wstring(rect.top) + L" " +
+              std::to_wstring(rect.right) + L" " + std::to_wstring(rect.bottom));
+    return 0;
+  }
+  if (command == L"buttons") {
+    PrintUtf8(std::to_wstring(IsWindowEnabled(GetDlgItem(main, 1)) ? 1 : 0) + L" " +
+              std::to_wstring(IsWindowEnabled(GetDlgItem(main, 2)) ? 1 : 0));
+    return 0;
+  }
+  if (command == L"error-box") {
+    HWND box = WaitForDialog(L"Error");
+    if (!box) return Fail("no Error box");
+    PrintUtf8(TextOf(GetDlgItem(box, 0xFFFF)));
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    return 0;
+  }
+  if (command == L"close") {
+    PostMessageW(main, WM_CLOSE, 0, 0);
+    return 0;
+  }
+  return Fail("unknown command");
+}

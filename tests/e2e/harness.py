@@ -1,0 +1,222 @@
+"""A private desktop, microphone and Wine for one end-to-end case.
+
+Each Session starts its own Xvfb display, its own PulseAudio server whose
+default source is the monitor of a null sink (a live virtual microphone), and
+runs Vellora.exe and the test driver under Wine on them. Every process it
+starts is ended by its process id when the session closes, on success and on
+failure alike.
+"""
+
+import os
+import shutil
+import signal
+import subprocess
+import time
+from pathlib import Path
+
+
+LAST_VISITED_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\ComDlg32\LastVisitedMRU"
+
+
+class CaseFailure(AssertionError):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise CaseFailure(message)
+
+
+class Session:
+    def __init__(self, name, build_dir, out_dir, prefix_dir, rate=48000, channels=1, device=True):
+        self.name = name
+        self.exe = Path(build_dir) / "platform/win32/Vellora.exe"
+        self.driver_exe = Path(build_dir) / "platform/win32/VelloraDriver.exe"
+        self.dir = Path(out_dir) / name
+        self.prefix = Path(prefix_dir)
+        self.rate = rate
+        self.channels = channels
+        self.device = device
+        self.processes = []
+        self.app = None
+        self.log = None
+
+    # -- set-up and tear-down ---------------------------------------------
+
+    def __enter__(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+        self.dir.mkdir(parents=True)
+        self.log = open(self.dir / "session.log", "w", encoding="utf-8")
+        try:
+            self._start_display()
+            self._start_audio()
+            self._prepare_prefix()
+        except BaseException:
+            self.close()
+            raise
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+        return False
+
+    def _spawn(self, args, **kwargs):
+        self.log.write("$ " + " ".join(str(a) for a in args) + "\n")
+        self.log.flush()
+        process = subprocess.Popen(args, stdout=kwargs.pop("stdout", self.log), stderr=subprocess.STDOUT,
+                                   stdin=subprocess.DEVNULL, start_new_session=True, **kwargs)
+        self.processes.append(process)
+        return process
+
+    def _start_display(self):
+        read_end, write_end = os.pipe()
+        self._spawn(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "800x600x24", "-nolisten", "tcp"],
+                    pass_fds=[write_end])
+        os.close(write_end)
+        with os.fdopen(read_end) as pipe:
+            number = pipe.readline().strip()
+        check(number, "Xvfb did not start")
+        self.display = ":" + number
+
+    def _start_audio(self):
+        runtime = self.dir / "run"
+        runtime.mkdir(exist_ok=True)
+        runtime.chmod(0o700)
+        self.env = dict(os.environ)
+        self.env.update({
+            "DISPLAY": self.display,
+            "XDG_RUNTIME_DIR": str(runtime),
+            "PULSE_SERVER": "unix:" + str(runtime / "pulse/native"),
+            "HOME": str(self.dir),
+            "WINEPREFIX": str(self.prefix),
+            "WINEDEBUG": "-all",
+            "WINEDLLOVERRIDES": "mscoree,mshtml=",
+            "LANG": "C.UTF-8",
+        })
+        modules = ["-L", "module-native-protocol-unix"]
+        if self.device:
+            modules += ["-L", f"module-null-sink sink_name=mic rate={self.rate} channels={self.channels}"]
+        self._spawn(["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
+                     "--use-pid-file=no", "--disable-shm=yes"] + modules, env=self.env)
+        deadline = time.monotonic() + 15
+        while subprocess.run(["pactl", "info"], env=self.env, capture_output=True).returncode != 0:
+            check(time.monotonic() < deadline, "PulseAudio did not start")
+            time.sleep(0.1)
+        if self.device:
+            subprocess.run(["pactl", "set-default-sink", "mic"], env=self.env, check=True)
+            subprocess.run(["pactl", "set-default-source", "mic.monitor"], env=self.env, check=True)
+
+    def _prepare_prefix(self):
+        if (self.prefix / "system.reg").exists():
+            return
+        self.prefix.mkdir(parents=True, exist_ok=True)
+        subprocess.run(["wineboot", "-i"], env=self.env, stdout=self.log, stderr=subprocess.STDOUT, timeout=180)
+        subprocess.run(["wineserver", "-w"], env=self.env, timeout=60)
+
+    def close(self):
+        if self.app is not None and self.app.poll() is None:
+            self._end(self.app)
+        for process in reversed(self.processes):
+            self._end(process)
+        # The wineserver of the prefix outlives its last client for a while;
+        # the next case must start one with its own display and audio server.
+        if hasattr(self, "env"):
+            subprocess.run(["wineserver", "-k"], env=self.env, capture_output=True, timeout=30)
+            subprocess.run(["wineserver", "-w"], env=self.env, capture_output=True, timeout=30)
+        if self.log:
+            self.log.close()
+            self.log = None
+
+    @staticmethod
+    def _end(process):
+        if process.poll() is not None:
+            return
+        try:
+            os.killpg(process.pid, signal.SIGTERM)
+        except ProcessLookupError:
+            return
+        try:
+            process.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            os.killpg(process.pid, signal.SIGKILL)
+            process.wait(timeout=5)
+
+    # -- the program and the driver ---------------------------------------
+
+    def start_app(self):
+        # The Save dialog opens in the folder it last saved to, which an
+        # earlier case may have removed; forget it, so that it opens here.
+        subprocess.run(["wine", "reg", "delete", LAST_VISITED_KEY, "/f"], env=self.env, capture_output=True,
+                       timeout=60)
+        self.app = self._spawn(["wine", str(self.exe)], env=self.env, cwd=self.dir)
+        self.driver("find", timeout=60)
+
+    def driver(self, *args, timeout=30, check_exit=True):
+        # Output goes through files, not pipes: a Wine service process that
+        # the driver happens to start would inherit a pipe and hold it open.
+        out_path, err_path = self.dir / "driver.out", self.dir / "driver.err"
+        with open(out_path, "wb") as out_file, open(err_path, "wb") as err_file:
+            process = subprocess.Popen(["wine", str(self.driver_exe), *args], env=self.env, stdout=out_file,
+                                       stderr=err_file, stdin=subprocess.DEVNULL, start_new_session=True)
+            try:
+                code = process.wait(timeout=timeout)
+            except subprocess.TimeoutExpired:
+                self._end(process)
+                raise CaseFailure(f"driver {' '.join(args)} did not return within {timeout} s")
+        out = out_path.read_bytes().decode("utf-8", "replace").strip()
+        err = err_path.read_bytes().decode("utf-8", "replace").strip()
+        self.log.write(f"driver {' '.join(args)} -> {code}: {out} {err}\n")
+        self.log.flush()
+        if check_exit:
+            check(code == 0, f"driver {' '.join(args)} failed: {err}")
+        return out
+
+    def status(self):
+        return self.driver("status")
+
+    def wait_for_status(self, predicate, what, timeout=30):
+        deadline = time.monotonic() + timeout
+        text = ""
+        while time.monotonic() < deadline:
+            text = self.status()
+            if predicate(text):
+                return text
+            time.sleep(0.2)
+        raise CaseFailure(f"status line never showed {what}; last: {text!r}")
+
+    def rect(self, control):
+        return tuple(int(v) for v in self.driver("rect", control).split())
+
+    def wait_for_exit(self, timeout=30):
+        try:
+            return self.app.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise CaseFailure(f"Vellora.exe did not exit within {timeout} s")
+
+    # -- the microphone and the screen ------------------------------------
+
+    def play_tone(self, frequency, seconds=60):
+        tone = self.dir / f"tone_{frequency}.wav"
+        subprocess.run(["sox", "-D", "-n", "-r", str(self.rate), "-c", str(self.channels), "-b", "16", str(tone),
+                        "synth", str(seconds), "sine", str(frequency), "vol", "0.5"], check=True)
+        return self._spawn(["paplay", "-d", "mic", str(tone)], env=self.env)
+
+    def screenshot(self, name):
+        path = self.dir / f"{name}.png"
+        subprocess.run(["import", "-display", self.display, "-window", "root", str(path)], check=True,
+                       env=self.env, timeout=30)
+        return path
+
+
+def pixels(png, rect):
+    """The RGB pixels of a screen rectangle, as {(x, y): (r, g, b)} in rectangle coordinates."""
+    left, top, right, bottom = rect
+    out = subprocess.run(["convert", str(png), "-crop", f"{right - left}x{bottom - top}+{left}+{top}",
+                          "+repage", "-depth", "8", "txt:-"], capture_output=True, check=True).stdout.decode()
+    result = {}
+    for line in out.splitlines()[1:]:
+        position, _, rest = line.partition(":")
+        x, y = (int(v) for v in position.split(","))
+        values = rest.strip().split(")")[0].lstrip("(").split(",")
+        result[(x, y)] = tuple(int(float(v)) for v in values[:3])
+    return result
