@@ -37,7 +37,9 @@ WavContents ReadWav(const fs::path& path) {
   if (bytes.size() < sizeof(WavHeader)) return wav;
   std::memcpy(&wav.header, bytes.data(), sizeof(WavHeader));
   wav.samples.resize((bytes.size() - sizeof(WavHeader)) / 2);
-  std::memcpy(wav.samples.data(), bytes.data() + sizeof(WavHeader), wav.samples.size() * 2);
+  if (!wav.samples.empty()) {
+    std::memcpy(wav.samples.data(), bytes.data() + sizeof(WavHeader), wav.samples.size() * 2);
+  }
   return wav;
 }
 

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Every test: the core's unit tests natively (debug, ThreadSanitizer,
+# AddressSanitizer with UndefinedBehaviorSanitizer), the Windows program
+# cross-built with mingw-w64, and the end-to-end tests of it under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+
+jobs=$(nproc)
+for preset in debug tsan asan; do
+  echo "== unit tests: $preset"
+  cmake --preset "$preset" > /dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+  ctest --preset "$preset" -j "$jobs"
+done
+
+echo "== Windows program"
+cmake --preset mingw > /dev/null
+cmake --build --preset mingw -j "$jobs"
+
+echo "== end-to-end tests under Wine"
+python3 tests/e2e/run_e2e.py build/mingw build/e2e
