@@ -1,14 +1,17 @@
 #include "analysis/spectrum_analyser.h"
 
+#include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <utility>
 #include <vector>
 
+#include "analysis/fft_kernels.h"
 #include "state/recorder_state.h"
 
-// Every operation below is rounded to its stated precision before the next
-// one, in the order written; the build keeps the compiler from fusing
-// multiplies into adds.
+// Every operation is rounded to its stated precision before the next one,
+// in the order defined; the build keeps the compiler from fusing multiplies
+// into adds.
 
 namespace {
 
@@ -32,70 +35,48 @@ void EnsureWindowTable() {
 
 void FftInPlace(std::span<float> re, std::span<float> im) {
   const std::size_t n = re.size();
-
-  for (std::size_t i = 1, j = 0; i < n; ++i) {
-    std::size_t bit = n >> 1;
-    for (; (j & bit) != 0; bit >>= 1) j ^= bit;
-    j ^= bit;
-    if (i < j) {
-      std::swap(re[i], re[j]);
-      std::swap(im[i], im[j]);
-    }
-  }
-
-  for (std::size_t len = 2; len <= n; len <<= 1) {
-    const float theta = -TWO_PI / static_cast<float>(len);
-    const float cs = std::cos(theta);
-    const float sn = std::sin(theta);
-    const std::size_t half = len / 2;
-    for (std::size_t s = 0; s < n; s += len) {
-      float wr = 1.0f;
-      float wi = 0.0f;
-      for (std::size_t k = 0; k < half; ++k) {
-        const std::size_t u = s + k;
-        const std::size_t v = u + half;
-        const float tr = wr * re[v] - wi * im[v];
-        const float ti = wr * im[v] + wi * re[v];
-        re[v] = re[u] - tr;
-        im[v] = im[u] - ti;
-        re[u] = re[u] + tr;
-        im[u] = im[u] + ti;
-        const float nextWr = wr * cs - wi * sn;
-        wi = wr * sn + wi * cs;
-        wr = nextWr;
-      }
-    }
-  }
+  assert(n <= FFT_SIZE && (n & (n - 1)) == 0 && im.size() == n);
+  if (n < 2) return;
+  BitReversePermute(re.data(), im.data(), n);
+  KernelsFor(ActiveIsa()).stages(re.data(), im.data(), n, TwiddlesUpTo65536());
 }
 
 void AnalyseFrame(const std::int16_t* samples, std::size_t count, std::int32_t rate) {
   EnsureWindowTable();
+  const AnalysisKernels& kernels = KernelsFor(ActiveIsa());
 
-  std::vector<float> re(FFT_SIZE, 0.0f);
-  std::vector<float> im(FFT_SIZE, 0.0f);
-  for (std::size_t i = 0; i < FFT_SIZE && i < count; ++i) {
-    re[i] = (static_cast<float>(samples[i]) / 32768.0f) * windowTable[i];
-  }
-  FftInPlace(re, im);
+  // Working storage of this thread, kept between frames: allocating and
+  // zeroing 640 KiB per frame would cost more than the transform.
+  thread_local std::vector<float> re(FFT_SIZE);
+  thread_local std::vector<float> im(FFT_SIZE);
+  thread_local std::vector<float> magnitudes(SPECTRUM_BINS);
 
-  std::vector<float> magnitudes(SPECTRUM_BINS);
+  const std::size_t used = count < FFT_SIZE ? count : FFT_SIZE;
+  kernels.window(samples, windowTable.data(), re.data(), used);
+  std::fill(re.begin() + static_cast<std::ptrdiff_t>(used), re.end(), 0.0f);
+  std::fill(im.begin(), im.end(), 0.0f);
+  // The imaginary parts are all zero, so only the real parts need reordering.
+  BitReversePermute(re.data(), FFT_SIZE);
+  kernels.stages(re.data(), im.data(), FFT_SIZE, TwiddlesUpTo65536());
+  kernels.magnitudes(re.data(), im.data(), magnitudes.data(), SPECTRUM_BINS);
+
+  // The peak is the lowest bin holding the largest magnitude, if that
+  // exceeds the floor; the normalisation divides by the larger of the two.
   float maximum = MIN_MAXIMUM;
   std::size_t peakBin = 0;
-  for (std::size_t k = 0; k < SPECTRUM_BINS; ++k) {
-    magnitudes[k] = std::sqrt(re[k] * re[k] + im[k] * im[k]);
-    if (magnitudes[k] > maximum) {  // strictly: the lowest bin wins a tie
-      maximum = magnitudes[k];
-      peakBin = k;
-    }
+  const float largest = kernels.maximum(magnitudes.data(), SPECTRUM_BINS);
+  if (largest > maximum) {
+    maximum = largest;
+    while (magnitudes[peakBin] != largest) ++peakBin;
   }
-  for (float& m : magnitudes) m /= maximum;
+  kernels.divide(magnitudes.data(), SPECTRUM_BINS, maximum);
 
   const float peak =
       (static_cast<float>(peakBin) * static_cast<float>(rate)) / static_cast<float>(FFT_SIZE);
   peakFrequencyHz.store(peak);
   {
     std::lock_guard lock(spectrumMutex);
-    spectrum = magnitudes;
+    spectrum.assign(magnitudes.begin(), magnitudes.end());
   }
   PostNotification(mainWindow, WM_UPDATE_VISUALS);
 }

@@ -11,7 +11,8 @@ constexpr std::size_t SPECTRUM_BINS = FFT_SIZE / 2;
 void EnsureWindowTable();
 
 // Forward radix-2 decimation-in-time transform of re + i*im, in place, not
-// scaled. re.size() must be a power of two and equal im.size().
+// scaled. re.size() must be a power of two no larger than FFT_SIZE and
+// equal im.size().
 void FftInPlace(std::span<float> re, std::span<float> im);
 
 // Windows and transforms the first 65536 samples (zero-filled if fewer),
