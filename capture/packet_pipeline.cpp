@@ -32,6 +32,39 @@ std::int16_t FloatToPcm16(float x) {
 
 namespace {
 
+typedef float Floats4 __attribute__((vector_size(16)));
+typedef std::int32_t Ints4 __attribute__((vector_size(16)));
+typedef std::int16_t Shorts4 __attribute__((vector_size(8)));
+
+// FloatToPcm16 on four samples at once, lane by lane the same steps.
+Shorts4 FloatsToPcm16(Floats4 x) {
+  const Floats4 one = Floats4{} + 1.0f;
+  x = x > one ? one : x;
+  x = x < -one ? -one : x;
+  Floats4 scaled = x * 32767.0f;
+  scaled = scaled == scaled ? scaled : Floats4{};  // NaN, still NaN after the clamps, gives 0
+  return __builtin_convertvector(__builtin_convertvector(scaled, Ints4), Shorts4);
+}
+
+void ConvertFloats(const std::uint8_t* data, std::int16_t* out, std::size_t n) {
+  std::size_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    Floats4 x;
+    std::memcpy(&x, data + i * sizeof(float), sizeof x);
+    const Shorts4 s = FloatsToPcm16(x);
+    std::memcpy(out + i, &s, sizeof s);
+  }
+  for (; i < n; ++i) {
+    float x;
+    std::memcpy(&x, data + i * sizeof(float), sizeof(float));
+    out[i] = ::FloatToPcm16(x);
+  }
+}
+
+}  // namespace
+
+namespace {
+
 // RMS of every stride-th sample starting at first, on the 0..1 scale.
 // Accumulates in single precision in sample order.
 float Rms(std::span<const std::int16_t> samples, std::size_t first, std::size_t stride) {
@@ -55,22 +88,20 @@ void FeedDisplay(std::span<const std::int16_t> converted, std::size_t channels) 
   }
   if (leftDisplay.size() > DISPLAY_SAMPLES) {
     leftDisplay.erase(leftDisplay.begin(),
-                      leftDisplay.end() - static_cast<std::ptrdiff_t>(DISPLAY_SAMPLES));
+                      leftDisplay.begin() + static_cast<std::ptrdiff_t>(leftDisplay.size() - DISPLAY_SAMPLES));
   }
 
   const auto now = std::chrono::steady_clock::now();
   if (leftDisplay.size() < DISPLAY_SAMPLES || now - lastAnalysisTime < ANALYSIS_INTERVAL) return;
 
-  AnalysisFrame frame(leftDisplay.end() - static_cast<std::ptrdiff_t>(DISPLAY_SAMPLES),
-                      leftDisplay.end());
   std::lock_guard queueLock(queueMutex);
+  // A frame offered to a full queue would be dropped: it is not even copied.
   if (frameQueue.size() < MAX_QUEUED_FRAMES) {
-    frameQueue.push(std::move(frame));
+    frameQueue.emplace(leftDisplay.end() - static_cast<std::ptrdiff_t>(DISPLAY_SAMPLES), leftDisplay.end());
     queueSignal.notify_one();
     lastAnalysisTime = now;
   }
-  // Otherwise the frame is dropped and lastAnalysisTime stays, so the next
-  // packet tries again.
+  // Otherwise lastAnalysisTime stays, so the next packet tries again.
 }
 
 }  // namespace
@@ -82,11 +113,7 @@ bool ProcessCapturePacket(const CapturePacket& packet, const CaptureFormat& form
 
   std::vector<std::int16_t> converted(n);
   if (IsFloat32Format(format)) {
-    for (std::size_t i = 0; i < n; ++i) {
-      float x;
-      std::memcpy(&x, packet.data + i * sizeof(float), sizeof(float));
-      converted[i] = FloatToPcm16(x);
-    }
+    ConvertFloats(packet.data, converted.data(), n);
   } else if (IsPcm16Format(format)) {
     if (n > 0) std::memcpy(converted.data(), packet.data, n * sizeof(std::int16_t));
   } else {

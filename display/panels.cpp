@@ -108,7 +108,7 @@ PanelDrawing CurrentWaveformPanel(PanelRect rect) {
   std::vector<std::int16_t> samples;
   {
     std::lock_guard lock(displayMutex);
-    samples = leftDisplay;
+    samples.assign(leftDisplay.begin(), leftDisplay.end());
   }
   return WaveformPanel(rect, samples);
 }

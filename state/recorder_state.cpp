@@ -20,7 +20,7 @@ std::chrono::steady_clock::time_point lastAnalysisTime{};
 // reverse order at exit; both thread handles are empty by then.
 std::thread captureThread;
 std::wstring outputPath = L"output.wav";
-std::vector<std::int16_t> leftDisplay;
+std::deque<std::int16_t> leftDisplay;
 std::vector<float> spectrum;
 std::vector<float> windowTable;
 std::queue<AnalysisFrame, std::deque<AnalysisFrame>> frameQueue;

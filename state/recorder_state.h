@@ -68,8 +68,9 @@ extern std::thread captureThread;
 extern std::wstring outputPath;
 // Guarded by displayMutex. Writer: recording thread (append, trim to 65536)
 // and UI thread (emptied at Start). Readers: recording thread (frames),
-// waveform panel (copies it).
-extern std::vector<std::int16_t> leftDisplay;
+// waveform panel (copies it). A deque, so that trimming the oldest samples
+// of every packet does not move the 65536 that stay.
+extern std::deque<std::int16_t> leftDisplay;
 // Guarded by spectrumMutex. Writer: analysis worker (replaced whole) and UI
 // thread (emptied at Start). Reader: spectrum panel (copies it).
 extern std::vector<float> spectrum;

@@ -31,6 +31,8 @@ class PacketPipeline : public ::testing::Test {
     return all;
   }
 
+  static std::vector<std::int16_t> Display() { return {leftDisplay.begin(), leftDisplay.end()}; }
+
   static void MakeAnalysisDue() {
     std::lock_guard lock(displayMutex);
     lastAnalysisTime = std::chrono::steady_clock::now() - 1s;
@@ -119,7 +121,7 @@ TEST_F(PacketPipeline, StereoFloatPacketFeedsTakeAndFirstChannel) {
   const std::vector<std::int16_t> expected = {8191, -8191, 16383, 24575, -24575, 32767, 0, -32767};
   ASSERT_TRUE(Process(FloatPacket(interleaved, 2), FloatFormat(2, 48000)));
   EXPECT_EQ(Take(), expected);
-  EXPECT_EQ(leftDisplay, (std::vector<std::int16_t>{8191, 16383, -24575, 0}));
+  EXPECT_EQ(Display(), (std::vector<std::int16_t>{8191, 16383, -24575, 0}));
   ASSERT_EQ(testNotifier.Posted().size(), 1u);
   EXPECT_EQ(testNotifier.Posted()[0].message, WM_UPDATE_VISUALS);
   EXPECT_EQ(testNotifier.Posted()[0].target, TestWindow());
@@ -132,7 +134,7 @@ TEST_F(PacketPipeline, MonoPcmPacketIsKeptBitForBit) {
   std::vector<std::int16_t> twice = samples;
   twice.insert(twice.end(), samples.begin(), samples.end());
   EXPECT_EQ(Take(), twice);
-  EXPECT_EQ(leftDisplay, twice);
+  EXPECT_EQ(Display(), twice);
 }
 
 TEST_F(PacketPipeline, DisplayKeepsTheNewestSamplesInOrder) {

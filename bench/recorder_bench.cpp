@@ -1,0 +1,257 @@
+// Side-by-side timings of the analysis, the packet pipeline and the panels,
+// with FFTW's single-precision 65536-point transforms as the yardstick. Every
+// result is also printed as a ratio to FFTW's complex transform, measured in
+// the same run.
+#include <benchmark/benchmark.h>
+#include <fftw3.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <numbers>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "analysis/fft_kernels.h"
+#include "analysis/spectrum_analyser.h"
+#include "capture/audio_source.h"
+#include "capture/error_box.h"
+#include "capture/packet_pipeline.h"
+#include "display/panels.h"
+#include "state/recorder_state.h"
+#include "support/reference_analysis.h"
+
+// The platform functions, as cheap as they can be: posting is not measured.
+void PostNotification(WindowHandle, unsigned) {}
+void ShowErrorBox(WindowHandle, const wchar_t*, const wchar_t*) {}
+std::unique_ptr<AudioSource> CreateDefaultAudioSource() { return nullptr; }
+
+namespace {
+
+constexpr const char* YARDSTICK = "FFTW_c2c_forward_out_of_place";
+
+std::vector<std::int16_t> ToneFrame() {
+  std::vector<std::int16_t> frame(FFT_SIZE);
+  for (std::size_t i = 0; i < FFT_SIZE; ++i) {
+    frame[i] = static_cast<std::int16_t>(
+        std::lround(16000.0 * std::sin(2.0 * std::numbers::pi * 1000.0 * static_cast<double>(i) / 48000.0)));
+  }
+  return frame;
+}
+
+std::vector<float> RandomFloats(std::size_t n, unsigned seed) {
+  std::mt19937 random(seed);
+  std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+  std::vector<float> values(n);
+  for (float& v : values) v = unit(random);
+  return values;
+}
+
+const char* IsaName(AnalysisIsa isa) {
+  switch (isa) {
+    case AnalysisIsa::Portable: return "portable";
+    case AnalysisIsa::Sse2: return "sse2";
+    case AnalysisIsa::Avx2: return "avx2";
+    case AnalysisIsa::Avx512: return "avx512";
+  }
+  return "?";
+}
+
+void AnalyseFrameBench(benchmark::State& state, AnalysisIsa isa) {
+  SetActiveIsa(isa);
+  const auto frame = ToneFrame();
+  for (auto _ : state) AnalyseFrame(frame.data(), frame.size(), 48000);
+  SetActiveIsa(BestIsa());
+}
+
+void FftInPlaceBench(benchmark::State& state, AnalysisIsa isa) {
+  SetActiveIsa(isa);
+  const auto inputRe = RandomFloats(FFT_SIZE, 1), inputIm = RandomFloats(FFT_SIZE, 2);
+  std::vector<float> re(FFT_SIZE), im(FFT_SIZE);
+  for (auto _ : state) {
+    state.PauseTiming();
+    re = inputRe;
+    im = inputIm;
+    state.ResumeTiming();
+    FftInPlace(re, im);
+    benchmark::DoNotOptimize(re.data());
+  }
+  SetActiveIsa(BestIsa());
+}
+
+void ReferenceFftBench(benchmark::State& state) {
+  const auto inputRe = RandomFloats(FFT_SIZE, 1), inputIm = RandomFloats(FFT_SIZE, 2);
+  std::vector<float> re(FFT_SIZE), im(FFT_SIZE);
+  for (auto _ : state) {
+    state.PauseTiming();
+    re = inputRe;
+    im = inputIm;
+    state.ResumeTiming();
+    ReferenceFftInPlace(re, im);
+    benchmark::DoNotOptimize(re.data());
+  }
+}
+
+void ReferenceAnalyseBench(benchmark::State& state) {
+  EnsureWindowTable();
+  const auto frame = ToneFrame();
+  for (auto _ : state) {
+    auto result = ReferenceAnalyseFrame(frame.data(), frame.size(), 48000, windowTable);
+    benchmark::DoNotOptimize(result.spectrum.data());
+  }
+}
+
+void FftwComplexBench(benchmark::State& state) {
+  auto* in = fftwf_alloc_complex(FFT_SIZE);
+  auto* out = fftwf_alloc_complex(FFT_SIZE);
+  fftwf_plan plan = fftwf_plan_dft_1d(static_cast<int>(FFT_SIZE), in, out, FFTW_FORWARD, FFTW_MEASURE);
+  const auto values = RandomFloats(2 * FFT_SIZE, 3);
+  std::memcpy(in, values.data(), values.size() * sizeof(float));
+  for (auto _ : state) {
+    fftwf_execute(plan);
+    benchmark::DoNotOptimize(out);
+  }
+  fftwf_destroy_plan(plan);
+  fftwf_free(in);
+  fftwf_free(out);
+}
+
+void FftwRealBench(benchmark::State& state) {
+  float* in = fftwf_alloc_real(FFT_SIZE);
+  auto* out = fftwf_alloc_complex(FFT_SIZE / 2 + 1);
+  fftwf_plan plan = fftwf_plan_dft_r2c_1d(static_cast<int>(FFT_SIZE), in, out, FFTW_MEASURE);
+  const auto values = RandomFloats(FFT_SIZE, 4);
+  std::memcpy(in, values.data(), values.size() * sizeof(float));
+  for (auto _ : state) {
+    fftwf_execute(plan);
+    benchmark::DoNotOptimize(out);
+  }
+  fftwf_destroy_plan(plan);
+  fftwf_free(in);
+  fftwf_free(out);
+}
+
+// Packets as a live device hands them out, one after another into one
+// take, started afresh every `packetsPerTake` packets. Short takes reuse
+// memory the process has already touched: that is the pipeline's own cost.
+// Long takes keep asking the system for new pages, whose first touch (a page
+// fault) is part of what a long recording costs.
+template <typename Sample>
+void PacketBench(benchmark::State& state, CaptureFormat format, std::uint32_t frames, std::vector<Sample> data) {
+  const auto packetsPerTake = static_cast<std::size_t>(state.range(0));
+  auto take = std::make_unique<SampleTake>();
+  std::size_t packets = 0;
+  for (auto _ : state) {
+    ProcessCapturePacket({reinterpret_cast<const std::uint8_t*>(data.data()), frames}, format, *take, nullptr);
+    if (++packets % packetsPerTake == 0) {
+      state.PauseTiming();
+      take = std::make_unique<SampleTake>();
+      std::lock_guard lock(queueMutex);
+      while (!frameQueue.empty()) frameQueue.pop();
+      state.ResumeTiming();
+    }
+  }
+}
+
+void StereoFloatPacketBench(benchmark::State& state) {
+  CaptureFormat format;
+  format.wFormatTag = FORMAT_TAG_EXTENSIBLE;
+  format.SubFormat = SUBTYPE_IEEE_FLOAT;
+  format.nChannels = 2;
+  format.nSamplesPerSec = 48000;
+  format.wBitsPerSample = 32;
+  PacketBench(state, format, 480, RandomFloats(960, 5));
+}
+
+void MonoPcmPacketBench(benchmark::State& state) {
+  CaptureFormat format;
+  format.wFormatTag = FORMAT_TAG_PCM;
+  format.nChannels = 1;
+  format.nSamplesPerSec = 44100;
+  format.wBitsPerSample = 16;
+  std::vector<std::int16_t> samples(441);
+  for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<std::int16_t>(i * 97);
+  PacketBench(state, format, 441, samples);
+}
+
+constexpr PanelRect LEVEL_RECT{0, 0, 340, 20};
+constexpr PanelRect PANEL_RECT{0, 0, 340, 40};
+
+void PanelsBench(benchmark::State& state) {
+  const auto frame = ToneFrame();
+  std::vector<float> values(SPECTRUM_BINS);
+  for (std::size_t i = 0; i < values.size(); ++i) values[i] = static_cast<float>(i % 1000) / 1000.0f;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(LevelPanel(LEVEL_RECT, 0.5f));
+    benchmark::DoNotOptimize(WaveformPanel(PANEL_RECT, frame));
+    benchmark::DoNotOptimize(SpectrumPanel(PANEL_RECT, values, 999.8f));
+  }
+}
+
+// Prints Google Benchmark's own lines, then a table of every benchmark as
+// a ratio to FFTW's complex transform.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
+      const double seconds = run.real_accumulated_time / static_cast<double>(run.iterations);
+      microseconds[run.benchmark_name()] = seconds * 1e6;
+      order.push_back(run.benchmark_name());
+    }
+  }
+
+  void Finalize() override {
+    ConsoleReporter::Finalize();
+    const auto yardstick = microseconds.find(YARDSTICK);
+    std::printf("\n%-44s %12s %12s\n", "benchmark", "microseconds", "x FFTW c2c");
+    for (const auto& name : order) {
+      const double us = microseconds[name];
+      if (yardstick != microseconds.end()) {
+        std::printf("%-44s %12.2f %12.3f\n", name.c_str(), us, us / yardstick->second);
+      } else {
+        std::printf("%-44s %12.2f %12s\n", name.c_str(), us, "-");
+      }
+    }
+  }
+
+ private:
+  std::map<std::string, double> microseconds;
+  std::vector<std::string> order;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::RegisterBenchmark(YARDSTICK, FftwComplexBench)->Unit(benchmark::kMicrosecond);
+  benchmark::RegisterBenchmark("FFTW_r2c_forward_out_of_place", FftwRealBench)->Unit(benchmark::kMicrosecond);
+  for (AnalysisIsa isa : {AnalysisIsa::Avx512, AnalysisIsa::Avx2, AnalysisIsa::Sse2, AnalysisIsa::Portable}) {
+    if (!IsaAvailable(isa)) continue;
+    benchmark::RegisterBenchmark((std::string("AnalyseFrame/") + IsaName(isa)).c_str(), AnalyseFrameBench, isa)
+        ->Unit(benchmark::kMicrosecond);
+  }
+  for (AnalysisIsa isa : {AnalysisIsa::Avx512, AnalysisIsa::Avx2, AnalysisIsa::Sse2, AnalysisIsa::Portable}) {
+    if (!IsaAvailable(isa)) continue;
+    benchmark::RegisterBenchmark((std::string("FftInPlace/") + IsaName(isa)).c_str(), FftInPlaceBench, isa)
+        ->Unit(benchmark::kMicrosecond);
+  }
+  benchmark::RegisterBenchmark("Reference_FftInPlace", ReferenceFftBench)->Unit(benchmark::kMicrosecond);
+  benchmark::RegisterBenchmark("Reference_AnalyseFrame", ReferenceAnalyseBench)->Unit(benchmark::kMicrosecond);
+  // 1000 packets: the take stays in memory already touched; 200000: every
+  // packet's samples land in fresh pages.
+  benchmark::RegisterBenchmark("ProcessCapturePacket/480_stereo_float", StereoFloatPacketBench)
+      ->Arg(1000)->Arg(200000)->Unit(benchmark::kMicrosecond);
+  benchmark::RegisterBenchmark("ProcessCapturePacket/441_mono_pcm16", MonoPcmPacketBench)
+      ->Arg(1000)->Arg(200000)->Unit(benchmark::kMicrosecond);
+  benchmark::RegisterBenchmark("Panels/level_waveform_spectrum_full", PanelsBench)->Unit(benchmark::kMicrosecond);
+
+  benchmark::Initialize(&argc, argv);
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  return 0;
+}
