@@ -28,14 +28,14 @@ void BitReversePermute(float* re, float* im, std::size_t n);
 void BitReversePermute(float* values, std::size_t n);
 
 struct AnalysisKernels {
-  // All butterfly stages on data already in bit-reversed order.
-  void (*stages)(float* re, float* im, std::size_t n, const FftTwiddles& twiddles);
+  // All butterfly stages on data already in bit-reversed order. With
+  // imaginaryZero the imaginary parts are taken as +0 without reading im.
+  void (*stages)(float* re, float* im, std::size_t n, const FftTwiddles& twiddles, bool imaginaryZero);
   // out[i] = (samples[i] / 32768) * window[i] for i < count.
   void (*window)(const std::int16_t* samples, const float* window, float* out, std::size_t count);
-  // out[k] = sqrt(re[k]*re[k] + im[k]*im[k]).
-  void (*magnitudes)(const float* re, const float* im, float* out, std::size_t count);
-  // The largest value (values hold no NaN).
-  float (*maximum)(const float* values, std::size_t count);
+  // out[k] = sqrt(re[k]*re[k] + im[k]*im[k]); returns the largest (the
+  // transform of a frame holds no NaN).
+  float (*magnitudes)(const float* re, const float* im, float* out, std::size_t count);
   // values[i] /= divisor.
   void (*divide)(float* values, std::size_t count, float divisor);
 };

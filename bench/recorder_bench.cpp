@@ -191,17 +191,52 @@ void PanelsBench(benchmark::State& state) {
   }
 }
 
+double TimeUnitSeconds(benchmark::TimeUnit unit) {
+  switch (unit) {
+    case benchmark::kNanosecond: return 1e9;
+    case benchmark::kMicrosecond: return 1e6;
+    case benchmark::kMillisecond: return 1e3;
+    case benchmark::kSecond: return 1.0;
+  }
+  return 1e9;
+}
+
 // Prints Google Benchmark's own lines, then a table of every benchmark as
 // a ratio to FFTW's complex transform.
+// Names in the order they were registered: the order of the table.
+std::vector<std::string> registered;
+
+void Register(const std::string& name, void (*bench)(benchmark::State&), std::vector<std::int64_t> args = {}) {
+  auto* b = benchmark::RegisterBenchmark(name.c_str(), bench)->Unit(benchmark::kMicrosecond);
+  if (args.empty()) {
+    registered.push_back(name);
+  }
+  for (std::int64_t arg : args) {
+    b->Arg(arg);
+    registered.push_back(name + "/" + std::to_string(arg));
+  }
+}
+
+template <typename Bench>
+void RegisterPerIsa(const std::string& name, Bench bench) {
+  for (AnalysisIsa isa : {AnalysisIsa::Avx512, AnalysisIsa::Avx2, AnalysisIsa::Sse2, AnalysisIsa::Portable}) {
+    if (!IsaAvailable(isa)) continue;
+    const std::string full = name + "/" + IsaName(isa);
+    benchmark::RegisterBenchmark(full.c_str(), bench, isa)->Unit(benchmark::kMicrosecond);
+    registered.push_back(full);
+  }
+}
+
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
-      const double seconds = run.real_accumulated_time / static_cast<double>(run.iterations);
-      microseconds[run.benchmark_name()] = seconds * 1e6;
-      order.push_back(run.benchmark_name());
+      if (run.error_occurred) continue;
+      // With repetitions the median stands for the benchmark; without, its one run.
+      const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+      if (!median && run.run_type != Run::RT_Iteration) continue;
+      microseconds[run.run_name.str()] = run.GetAdjustedRealTime() * 1e6 / TimeUnitSeconds(run.time_unit);
     }
   }
 
@@ -209,7 +244,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
     ConsoleReporter::Finalize();
     const auto yardstick = microseconds.find(YARDSTICK);
     std::printf("\n%-44s %12s %12s\n", "benchmark", "microseconds", "x FFTW c2c");
-    for (const auto& name : order) {
+    for (const auto& name : registered) {
+      if (microseconds.find(name) == microseconds.end()) continue;
       const double us = microseconds[name];
       if (yardstick != microseconds.end()) {
         std::printf("%-44s %12.2f %12.3f\n", name.c_str(), us, us / yardstick->second);
@@ -221,33 +257,22 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
  private:
   std::map<std::string, double> microseconds;
-  std::vector<std::string> order;
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::RegisterBenchmark(YARDSTICK, FftwComplexBench)->Unit(benchmark::kMicrosecond);
-  benchmark::RegisterBenchmark("FFTW_r2c_forward_out_of_place", FftwRealBench)->Unit(benchmark::kMicrosecond);
-  for (AnalysisIsa isa : {AnalysisIsa::Avx512, AnalysisIsa::Avx2, AnalysisIsa::Sse2, AnalysisIsa::Portable}) {
-    if (!IsaAvailable(isa)) continue;
-    benchmark::RegisterBenchmark((std::string("AnalyseFrame/") + IsaName(isa)).c_str(), AnalyseFrameBench, isa)
-        ->Unit(benchmark::kMicrosecond);
-  }
-  for (AnalysisIsa isa : {AnalysisIsa::Avx512, AnalysisIsa::Avx2, AnalysisIsa::Sse2, AnalysisIsa::Portable}) {
-    if (!IsaAvailable(isa)) continue;
-    benchmark::RegisterBenchmark((std::string("FftInPlace/") + IsaName(isa)).c_str(), FftInPlaceBench, isa)
-        ->Unit(benchmark::kMicrosecond);
-  }
-  benchmark::RegisterBenchmark("Reference_FftInPlace", ReferenceFftBench)->Unit(benchmark::kMicrosecond);
-  benchmark::RegisterBenchmark("Reference_AnalyseFrame", ReferenceAnalyseBench)->Unit(benchmark::kMicrosecond);
-  // 1000 packets: the take stays in memory already touched; 200000: every
-  // packet's samples land in fresh pages.
-  benchmark::RegisterBenchmark("ProcessCapturePacket/480_stereo_float", StereoFloatPacketBench)
-      ->Arg(1000)->Arg(200000)->Unit(benchmark::kMicrosecond);
-  benchmark::RegisterBenchmark("ProcessCapturePacket/441_mono_pcm16", MonoPcmPacketBench)
-      ->Arg(1000)->Arg(200000)->Unit(benchmark::kMicrosecond);
-  benchmark::RegisterBenchmark("Panels/level_waveform_spectrum_full", PanelsBench)->Unit(benchmark::kMicrosecond);
+  Register(YARDSTICK, FftwComplexBench);
+  Register("FFTW_r2c_forward_out_of_place", FftwRealBench);
+  RegisterPerIsa("AnalyseFrame", AnalyseFrameBench);
+  RegisterPerIsa("FftInPlace", FftInPlaceBench);
+  Register("Reference_FftInPlace", ReferenceFftBench);
+  Register("Reference_AnalyseFrame", ReferenceAnalyseBench);
+  // 1000 packets a take: the take stays in memory already touched; 200000:
+  // every packet's samples land in fresh pages.
+  Register("ProcessCapturePacket/480_stereo_float", StereoFloatPacketBench, {1000, 200000});
+  Register("ProcessCapturePacket/441_mono_pcm16", MonoPcmPacketBench, {1000, 200000});
+  Register("Panels/level_waveform_spectrum_full", PanelsBench);
 
   benchmark::Initialize(&argc, argv);
   RatioReporter reporter;

@@ -7,4 +7,7 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake --preset bench > /dev/null
 cmake --build --preset bench -j "$(nproc)"
-exec build/bench/bench/vellora_bench "$@"
+# Repetitions run interleaved in random order and the medians are compared,
+# so that a shared machine's drift falls on every benchmark alike.
+exec build/bench/bench/vellora_bench --benchmark_repetitions=9 --benchmark_enable_random_interleaving=true \
+  --benchmark_report_aggregates_only=true "$@"
