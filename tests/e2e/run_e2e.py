@@ -7,6 +7,7 @@ OUT_DIR receives each case's screenshots and logs, kept when a case fails.
 """
 
 import array
+import struct
 import sys
 import time
 import traceback
@@ -29,6 +30,20 @@ def read_wav(path):
     samples = array.array("h")
     samples.frombytes(data)
     return params, samples
+
+
+def check_header(path):
+    """The 44-byte header must describe the file exactly: readers differ in
+    how much of a wrong size they forgive."""
+    data = path.read_bytes()
+    check(len(data) >= 44, "shorter than a WAV header")
+    (riff, riff_size, wave_id, fmt, fmt_size, audio_format, channels, rate, byte_rate, block_align, bits,
+     data_id, data_size) = struct.unpack("<4sI4s4sIHHIIHH4sI", data[:44])
+    check((riff, wave_id, fmt, data_id) == (b"RIFF", b"WAVE", b"fmt ", b"data"), "wrong chunk ids")
+    check(fmt_size == 16 and audio_format == 1 and bits == 16, "not a 16-byte integer PCM format chunk")
+    check(block_align == channels * 2 and byte_rate == rate * block_align, "byte rate or block alignment wrong")
+    check(data_size == len(data) - 44, f"data size {data_size} for {len(data) - 44} bytes of samples")
+    check(riff_size == len(data) - 8, f"RIFF size {riff_size} for a file of {len(data)} bytes")
 
 
 def dominant_frequency(samples, channels, rate):
@@ -78,6 +93,7 @@ def check_panels(session, shot, tone):
 
 
 def check_wav(path, session, tone, recorded_seconds):
+    check_header(path)
     params, samples = read_wav(path)
     check(params.nchannels == session.channels, f"{params.nchannels} channels, device has {session.channels}")
     check(params.framerate == session.rate, f"rate {params.framerate}, device has {session.rate}")
@@ -115,6 +131,7 @@ def case_non_ascii_name(session):
     record(session, windows_path, 2000, 2.0)
     session.wait_for_status(lambda s: s == "Saved to: " + windows_path, "the non-ASCII path")
     check(path.exists(), f"no file named {name!r}; found {[p.name for p in session.dir.iterdir()]}")
+    check_header(path)
     params, _ = read_wav(path)
     check(params.nframes > 0, "empty recording")
     session.driver("close")
@@ -144,6 +161,7 @@ def case_close_while_recording(session):
     time.sleep(4.0)
     session.driver("close")
     check(session.wait_for_exit() == 0, "exit code is not 0")
+    check_header(path)
     params, samples = read_wav(path)
     check(params.nframes >= (4.0 - LATENCY_TOLERANCE) * session.rate,
           f"{params.nframes / session.rate:.2f} s in a four-second recording")
