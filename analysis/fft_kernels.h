@@ -28,9 +28,9 @@ void BitReversePermute(float* re, float* im, std::size_t n);
 void BitReversePermute(float* values, std::size_t n);
 
 struct AnalysisKernels {
-  // All butterfly stages on data already in bit-reversed order. With
+  // The transform of re + i*im in natural order, in place. With
   // imaginaryZero the imaginary parts are taken as +0 without reading im.
-  void (*stages)(float* re, float* im, std::size_t n, const FftTwiddles& twiddles, bool imaginaryZero);
+  void (*transform)(float* re, float* im, std::size_t n, const FftTwiddles& twiddles, bool imaginaryZero);
   // out[i] = (samples[i] / 32768) * window[i] for i < count.
   void (*window)(const std::int16_t* samples, const float* window, float* out, std::size_t count);
   // out[k] = sqrt(re[k]*re[k] + im[k]*im[k]); returns the largest (the
