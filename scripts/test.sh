@@ -18,5 +18,9 @@ echo "== Windows program"
 cmake --preset mingw > /dev/null
 cmake --build --preset mingw -j "$jobs"
 
+echo "== benchmarks (built, not run: scripts/bench.sh runs them)"
+cmake --preset bench > /dev/null
+cmake --build --preset bench -j "$jobs"
+
 echo "== end-to-end tests under Wine"
 python3 tests/e2e/run_e2e.py build/mingw build/e2e
