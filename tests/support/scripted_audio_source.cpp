@@ -82,38 +82,42 @@ void ScriptedAudioSource::FreeMixFormat() { calls.emplace_back("FreeMixFormat");
 void ScriptedAudioSource::Release(AudioObject object) { calls.emplace_back(ObjectName(object)); }
 void ScriptedAudioSource::UninitializeCom() { calls.emplace_back("UninitializeCom"); }
 
-ScriptedAudioSource::Packet FloatPacket(const std::vector<float>& interleaved, unsigned channels) {
+namespace {
+
+template <typename Sample>
+ScriptedAudioSource::Packet PacketOf(const std::vector<Sample>& interleaved, unsigned channels) {
   ScriptedAudioSource::Packet packet;
-  packet.bytes.resize(interleaved.size() * sizeof(float));
+  packet.bytes.resize(interleaved.size() * sizeof(Sample));
   if (!interleaved.empty()) std::memcpy(packet.bytes.data(), interleaved.data(), packet.bytes.size());
   packet.frames = static_cast<std::uint32_t>(interleaved.size() / channels);
   return packet;
 }
 
-ScriptedAudioSource::Packet Pcm16Packet(const std::vector<std::int16_t>& interleaved,
-                                        unsigned channels) {
-  ScriptedAudioSource::Packet packet;
-  packet.bytes.resize(interleaved.size() * sizeof(std::int16_t));
-  if (!interleaved.empty()) std::memcpy(packet.bytes.data(), interleaved.data(), packet.bytes.size());
-  packet.frames = static_cast<std::uint32_t>(interleaved.size() / channels);
-  return packet;
+CaptureFormat FormatOf(std::uint16_t tag, std::uint16_t channels, std::uint32_t rate, std::uint16_t bits) {
+  CaptureFormat format;
+  format.wFormatTag = tag;
+  format.nChannels = channels;
+  format.nSamplesPerSec = rate;
+  format.wBitsPerSample = bits;
+  return format;
+}
+
+}  // namespace
+
+ScriptedAudioSource::Packet FloatPacket(const std::vector<float>& interleaved, unsigned channels) {
+  return PacketOf(interleaved, channels);
+}
+
+ScriptedAudioSource::Packet Pcm16Packet(const std::vector<std::int16_t>& interleaved, unsigned channels) {
+  return PacketOf(interleaved, channels);
 }
 
 CaptureFormat FloatFormat(std::uint16_t channels, std::uint32_t rate) {
-  CaptureFormat format;
-  format.wFormatTag = FORMAT_TAG_EXTENSIBLE;
+  CaptureFormat format = FormatOf(FORMAT_TAG_EXTENSIBLE, channels, rate, 32);
   format.SubFormat = SUBTYPE_IEEE_FLOAT;
-  format.nChannels = channels;
-  format.nSamplesPerSec = rate;
-  format.wBitsPerSample = 32;
   return format;
 }
 
 CaptureFormat Pcm16Format(std::uint16_t channels, std::uint32_t rate) {
-  CaptureFormat format;
-  format.wFormatTag = FORMAT_TAG_PCM;
-  format.nChannels = channels;
-  format.nSamplesPerSec = rate;
-  format.wBitsPerSample = 16;
-  return format;
+  return FormatOf(FORMAT_TAG_PCM, channels, rate, 16);
 }
