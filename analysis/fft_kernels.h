@@ -23,8 +23,7 @@ struct FftTwiddles {
 // Tables for every stage up to 65536 points, made once per process.
 const FftTwiddles& TwiddlesUpTo65536();
 
-// Reorders both arrays into bit-reversed index order, in place; n is a power of two.
-void BitReversePermute(float* re, float* im, std::size_t n);
+// Reorders the array into bit-reversed index order, in place; n is a power of two.
 void BitReversePermute(float* values, std::size_t n);
 
 struct AnalysisKernels {

@@ -109,11 +109,6 @@ void BitReversePermute(float* values, std::size_t n) {
   }
 }
 
-void BitReversePermute(float* re, float* im, std::size_t n) {
-  BitReversePermute(re, n);
-  BitReversePermute(im, n);
-}
-
 const AnalysisKernels& KernelsFor(AnalysisIsa isa) {
 #if defined(__x86_64__) || defined(_M_X64)
   switch (isa) {
