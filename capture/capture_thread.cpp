@@ -80,7 +80,7 @@ bool OpenStream(AudioSource& source, CaptureFormat& format, Acquired& acquired) 
 
 // Drains packets every 5 ms until isRecording is cleared, the device stops
 // answering, or the take reaches maxDataBytes. Returns true in the last case.
-bool CapturePackets(AudioSource& source, const CaptureFormat& format, SampleTake& take,
+bool CapturePackets(AudioSource& source, const CaptureFormat& format, SampleTake& recordedSamples,
                     WindowHandle window, std::uint64_t maxDataBytes) {
   const std::uint64_t takeBytesPerFrame = 2u * format.nChannels;
   const std::uint64_t maxTakeFrames = maxDataBytes / takeBytesPerFrame;
@@ -99,7 +99,7 @@ bool CapturePackets(AudioSource& source, const CaptureFormat& format, SampleTake
       if (source.GetBuffer(data, frames, flags) < 0) break;
 
       CapturePacket packet{data, frames};
-      const std::uint64_t room = maxTakeFrames - take.size() / format.nChannels;
+      const std::uint64_t room = maxTakeFrames - recordedSamples.size() / format.nChannels;
       const bool reachesLimit = frames > room;
       if (reachesLimit) packet.frameCount = static_cast<std::uint32_t>(room);
       if ((flags & BUFFER_FLAG_SILENT) != 0) {
@@ -109,7 +109,7 @@ bool CapturePackets(AudioSource& source, const CaptureFormat& format, SampleTake
       }
       // A format the pipeline refuses is left without a release, as the
       // service hands out the same format until the stream ends.
-      if (!ProcessCapturePacket(packet, format, take, window)) break;
+      if (!ProcessCapturePacket(packet, format, recordedSamples, window)) break;
       source.ReleaseBuffer(frames);
       if (reachesLimit) return true;
       source.GetNextPacketSize(packetLength);
@@ -178,11 +178,11 @@ void RecordFromSource(AudioSource& source, const std::wstring& path, WindowHandl
   }();
   (void)analysisClockStarted;
 
-  SampleTake take;
-  const bool reachedLimit = CapturePackets(source, format, take, window, maxDataBytes);
+  SampleTake recordedSamples;
+  const bool reachedLimit = CapturePackets(source, format, recordedSamples, window, maxDataBytes);
   source.Stop();
   const bool written =
-      FinishTake(file, take, static_cast<std::int32_t>(format.nSamplesPerSec), format.nChannels);
+      FinishTake(file, recordedSamples, static_cast<std::int32_t>(format.nSamplesPerSec), format.nChannels);
   Finish(!written       ? RecordingOutcome::WriteFailed
          : reachedLimit ? RecordingOutcome::SavedAtLimit
                         : RecordingOutcome::Saved,
