@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cassert>
 #include <cmath>
-#include <utility>
 #include <vector>
 
 #include "analysis/fft_kernels.h"

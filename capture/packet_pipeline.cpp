@@ -61,10 +61,6 @@ void ConvertFloats(const std::uint8_t* data, std::int16_t* out, std::size_t n) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 // RMS of every stride-th sample starting at first, on the 0..1 scale.
 // Accumulates in single precision in sample order.
 float Rms(std::span<const std::int16_t> samples, std::size_t first, std::size_t stride) {
