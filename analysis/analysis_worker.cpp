@@ -1,5 +1,6 @@
 #include "analysis/analysis_worker.h"
 
+#include <system_error>
 #include <utility>
 
 #include "analysis/spectrum_analyser.h"
@@ -19,9 +20,15 @@ void AnalysisThreadMain() {
   }
 }
 
-void StartAnalysisWorker() {
+bool StartAnalysisWorker() {
   analysisRunning.store(true);
-  analysisThread = std::thread(AnalysisThreadMain);
+  try {
+    analysisThread = std::thread(AnalysisThreadMain);
+  } catch (const std::system_error&) {
+    analysisRunning.store(false);
+    return false;
+  }
+  return true;
 }
 
 void StopAnalysisWorker() {

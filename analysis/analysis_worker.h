@@ -5,8 +5,9 @@
 void AnalysisThreadMain();
 
 // Recording thread: sets analysisRunning and starts the worker in
-// analysisThread (which must be empty).
-void StartAnalysisWorker();
+// analysisThread (which must be empty). Returns false, with analysisRunning
+// clear, when the system has no thread to give.
+bool StartAnalysisWorker();
 
 // Recording thread: stops the worker and joins it. Frames still queued stay
 // in frameQueue for the next worker.

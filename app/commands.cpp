@@ -2,6 +2,7 @@
 
 #include <system_error>
 
+#include "app/status_text.h"
 #include "capture/capture_thread.h"
 
 namespace {
@@ -11,25 +12,11 @@ namespace {
 // posts exactly one; these must not end the recording that follows.
 unsigned staleDoneMessages = 0;
 
-}  // namespace
+// UI thread only: the window has been destroyed. A Start whose Save dialog
+// was still open then must not start a recording nobody will join.
+bool windowDestroyed = false;
 
-std::wstring OutcomeStatusText(RecordingOutcome outcome, const std::wstring& path) {
-  switch (outcome) {
-    case RecordingOutcome::Saved:
-      return L"Saved to: " + path;
-    case RecordingOutcome::SavedAtLimit:
-      return L"Saved to: " + path + L" (stopped at the 4 GB limit of a WAV file)";
-    case RecordingOutcome::CouldNotStart:
-      return L"Could not start recording: no recording device is available. Nothing was saved.";
-    case RecordingOutcome::FileNotOpened:
-      return L"Could not open the file for writing. Nothing was saved.";
-    case RecordingOutcome::WriteFailed:
-      return L"Writing the file failed. The recording was not saved.";
-    case RecordingOutcome::None:
-      break;
-  }
-  return L"Recording ended.";
-}
+}  // namespace
 
 void OnCommand(WindowOps& window, unsigned id) {
   if (id == ID_START) OnStart(window);
@@ -48,7 +35,7 @@ void OnStart(WindowOps& window) {
   }
 
   std::wstring path = window.AskSavePath();
-  if (path.empty()) return;
+  if (path.empty() || windowDestroyed) return;
 
   // A thread whose WM_RECORDING_DONE has not been handled yet (Stop and Start
   // in quick succession) is still held, and a handle that holds a thread must
@@ -79,15 +66,29 @@ void OnRecordingDone(WindowOps& window) {
     --staleDoneMessages;
     return;
   }
-  window.SetStatusText(OutcomeStatusText(recordingOutcome.load(), outputPath));
+  const RecordingOutcome outcome = recordingOutcome.load();
+  window.SetStatusText(OutcomeStatusText(outcome, outputPath, startFailure));
   isRecording.store(false);
-  // The thread posted this before its teardown; the join waits for that.
+  // The thread posted this before its teardown; the join waits for that,
+  // and never for the window: the thread shows nothing itself.
   if (captureThread.joinable()) captureThread.join();
   captureActive.store(false);
   if (closePending.load()) {
     closePending.store(false);
     window.DestroyMainWindow();
+    return;
   }
+  // Last: the box runs a message loop of its own until it is dismissed.
+  if (outcome == RecordingOutcome::FileNotOpened) {
+    window.ShowErrorBox(L"Cannot open file for writing", L"Error");
+  }
+}
+
+void OnCaptureStalled(WindowOps& window) {
+  // Only the running recording's news: a thread that Start has joined
+  // already may have posted this before it ended.
+  if (staleDoneMessages > 0 || !isRecording.load()) return;
+  window.SetStatusText(RecordingStatusText(stalledSeconds.load()));
 }
 
 void OnUpdateVisuals(WindowOps& window) { window.InvalidatePanels(); }
@@ -104,6 +105,7 @@ void OnClose(WindowOps& window) {
 }
 
 void OnDestroy(WindowOps& window) {
+  windowDestroyed = true;
   isRecording.store(false);
   if (captureThread.joinable()) captureThread.join();
   window.PostQuit();

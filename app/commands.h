@@ -18,6 +18,8 @@ class WindowOps {
   // GetSaveFileNameW with "output.wav"; empty when cancelled or failed.
   virtual std::wstring AskSavePath() = 0;
   virtual void SetStatusText(const std::wstring& text) = 0;  // SetWindowTextW on the status line
+  // MessageBoxW owned by the main window with MB_ICONERROR; returns once dismissed.
+  virtual void ShowErrorBox(const std::wstring& text, const std::wstring& caption) = 0;
   virtual void DisableButtons() = 0;     // EnableWindow(FALSE) on Start, then Stop
   virtual void InvalidatePanels() = 0;   // InvalidateRect: waveform, level, spectrum
   // DestroyWindow: WM_DESTROY, and so OnDestroy, runs before it returns.
@@ -25,15 +27,13 @@ class WindowOps {
   virtual void PostQuit() = 0;           // PostQuitMessage(0)
 };
 
-// The status line for a finished recording.
-std::wstring OutcomeStatusText(RecordingOutcome outcome, const std::wstring& path);
-
 // Handlers of the user-interface thread, one per message or command.
 void OnCommand(WindowOps& window, unsigned id);
 void OnStart(WindowOps& window);
 void OnStop();
 void OnRecordingStarted(WindowOps& window);
 void OnRecordingDone(WindowOps& window);
+void OnCaptureStalled(WindowOps& window);
 void OnUpdateVisuals(WindowOps& window);
 void OnClose(WindowOps& window);
 void OnDestroy(WindowOps& window);

@@ -19,7 +19,6 @@
 #include "analysis/fft_kernels.h"
 #include "analysis/spectrum_analyser.h"
 #include "capture/audio_source.h"
-#include "capture/error_box.h"
 #include "capture/packet_pipeline.h"
 #include "display/panels.h"
 #include "state/recorder_state.h"
@@ -27,7 +26,6 @@
 
 // The platform functions, as cheap as they can be: posting is not measured.
 void PostNotification(WindowHandle, unsigned) {}
-void ShowErrorBox(WindowHandle, const wchar_t*, const wchar_t*) {}
 std::unique_ptr<AudioSource> CreateDefaultAudioSource() { return nullptr; }
 
 namespace {
@@ -157,8 +155,21 @@ void StereoFloatPacketBench(benchmark::State& state) {
   format.SubFormat = SUBTYPE_IEEE_FLOAT;
   format.nChannels = 2;
   format.nSamplesPerSec = 48000;
+  format.nBlockAlign = 8;
   format.wBitsPerSample = 32;
   PacketBench(state, format, 480, RandomFloats(960, 5));
+}
+
+// A six-channel device: the first two channels picked out of every frame.
+void SixChannelFloatPacketBench(benchmark::State& state) {
+  CaptureFormat format;
+  format.wFormatTag = FORMAT_TAG_EXTENSIBLE;
+  format.SubFormat = SUBTYPE_IEEE_FLOAT;
+  format.nChannels = 6;
+  format.nSamplesPerSec = 48000;
+  format.nBlockAlign = 24;
+  format.wBitsPerSample = 32;
+  PacketBench(state, format, 480, RandomFloats(6 * 480, 5));
 }
 
 void MonoPcmPacketBench(benchmark::State& state) {
@@ -166,6 +177,7 @@ void MonoPcmPacketBench(benchmark::State& state) {
   format.wFormatTag = FORMAT_TAG_PCM;
   format.nChannels = 1;
   format.nSamplesPerSec = 44100;
+  format.nBlockAlign = 2;
   format.wBitsPerSample = 16;
   std::vector<std::int16_t> samples(441);
   for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<std::int16_t>(i * 97);
@@ -266,6 +278,7 @@ int main(int argc, char** argv) {
   // 1000 packets a take: the take stays in memory already touched; 200000:
   // every packet's samples land in fresh pages.
   Register("ProcessCapturePacket/480_stereo_float", StereoFloatPacketBench, {1000, 200000});
+  Register("ProcessCapturePacket/480_six_channel_float", SixChannelFloatPacketBench, {1000});
   Register("ProcessCapturePacket/441_mono_pcm16", MonoPcmPacketBench, {1000, 200000});
   Register("Panels/level_waveform_spectrum_full", PanelsBench);
 

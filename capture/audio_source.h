@@ -28,8 +28,8 @@ class AudioSource {
   virtual AudioResult ActivateAudioClient() = 0;       // IMMDevice::Activate(IAudioClient)
   virtual AudioResult GetMixFormat(CaptureFormat& format) = 0;
   // IAudioClient::Initialize in shared mode, polled, with the mix format
-  // record whose channel count has been replaced by format.nChannels.
-  virtual AudioResult Initialize(const CaptureFormat& format, std::int64_t bufferDuration) = 0;
+  // record exactly as GetMixFormat returned it.
+  virtual AudioResult Initialize(std::int64_t bufferDuration) = 0;
   virtual AudioResult GetCaptureService() = 0;         // IAudioClient::GetService(IAudioCaptureClient)
   virtual AudioResult Start() = 0;
   virtual AudioResult GetNextPacketSize(std::uint32_t& frames) = 0;

@@ -1,9 +1,13 @@
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "analysis/analysis_worker.h"
 #include "capture/audio_source.h"
+#include "capture/wav_writer.h"
 #include "state/notifier.h"
 
 // Body of the recording thread: records the default device into the file at
@@ -12,7 +16,19 @@
 // WM_RECORDING_DONE to window.
 void CaptureThreadMain(std::wstring path, WindowHandle window);
 
-// The same on a given source. maxDataBytes caps the take (rounded down to
-// whole frames); reaching it ends the recording as a Stop would.
+// The limits a recording runs under; tests shrink them.
+struct RecordingLimits {
+  // Caps the take (rounded down to whole frames); reaching it ends the
+  // recording as a Stop would.
+  std::uint64_t maxDataBytes = MAX_WAV_DATA_BYTES;
+  // How long the device may deliver nothing before the window is told.
+  std::chrono::milliseconds stallNotice{2000};
+  // Blocks of SampleTake::BLOCK_SAMPLES the take may hold; memory runs out after them.
+  std::size_t maxTakeBlocks = SIZE_MAX;
+  // Starts the analysis worker; false when no thread could be created.
+  bool (*startAnalysisWorker)() = StartAnalysisWorker;
+};
+
+// The same on a given source.
 void RecordFromSource(AudioSource& source, const std::wstring& path, WindowHandle window,
-                      std::uint64_t maxDataBytes);
+                      const RecordingLimits& limits = {});

@@ -1,5 +1,6 @@
 #include "capture/packet_pipeline.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <span>
@@ -21,6 +22,36 @@ bool IsPcm16Format(const CaptureFormat& format) {
          (format.wFormatTag == FORMAT_TAG_EXTENSIBLE &&
           format.SubFormat == SUBTYPE_PCM);
 }
+
+SampleEncoding SampleEncodingOf(const CaptureFormat& format) {
+  const unsigned bits = format.wBitsPerSample;
+  if (format.nChannels == 0 || format.nSamplesPerSec == 0 || bits == 0 || bits % 8 != 0) {
+    return SampleEncoding::Unsupported;
+  }
+  if (std::uint32_t{format.nBlockAlign} != std::uint32_t{format.nChannels} * (bits / 8)) {
+    return SampleEncoding::Unsupported;
+  }
+  const bool extensible = format.wFormatTag == FORMAT_TAG_EXTENSIBLE;
+  if (extensible && format.wValidBitsPerSample > bits) return SampleEncoding::Unsupported;
+  const bool isFloat = format.wFormatTag == FORMAT_TAG_IEEE_FLOAT ||
+                       (extensible && format.SubFormat == SUBTYPE_IEEE_FLOAT);
+  const bool isInteger = format.wFormatTag == FORMAT_TAG_PCM ||
+                         (extensible && format.SubFormat == SUBTYPE_PCM);
+  if (isFloat && bits == 32) return SampleEncoding::Float32;
+  if (isFloat && bits == 64) return SampleEncoding::Float64;
+  if (isInteger) {
+    switch (bits) {
+      case 8: return SampleEncoding::Unsigned8;
+      case 16: return SampleEncoding::Int16;
+      case 24: return SampleEncoding::Int24;
+      case 32: return SampleEncoding::Int32;
+      default: break;
+    }
+  }
+  return SampleEncoding::Unsupported;
+}
+
+std::uint16_t RecordedChannels(const CaptureFormat& format) { return format.nChannels < 2 ? 1 : 2; }
 
 std::int16_t FloatToPcm16(float x) {
   // A NaN fails both clamps; converting it to an integer would be undefined.
@@ -58,6 +89,45 @@ void ConvertFloats(const std::uint8_t* data, std::int16_t* out, std::size_t n) {
     float x;
     std::memcpy(&x, data + i * sizeof(float), sizeof(float));
     out[i] = ::FloatToPcm16(x);
+  }
+}
+
+// One sample in each stored encoding to 16 bits. Integers keep their top 16
+// bits; 8-bit samples are unsigned around 128.
+std::int16_t ReadSample(const std::uint8_t* p, SampleEncoding encoding) {
+  switch (encoding) {
+    case SampleEncoding::Unsigned8:
+      return static_cast<std::int16_t>((p[0] - 128) * 256);
+    case SampleEncoding::Int16:
+      return static_cast<std::int16_t>(p[0] | p[1] << 8);
+    case SampleEncoding::Int24:
+      return static_cast<std::int16_t>(p[1] | p[2] << 8);
+    case SampleEncoding::Int32:
+      return static_cast<std::int16_t>(p[2] | p[3] << 8);
+    case SampleEncoding::Float32: {
+      float x;
+      std::memcpy(&x, p, sizeof x);
+      return ::FloatToPcm16(x);
+    }
+    case SampleEncoding::Float64: {
+      double x;
+      std::memcpy(&x, p, sizeof x);
+      // Clamped before narrowing: a double beyond float's range has no float.
+      if (std::isnan(x)) return 0;
+      return ::FloatToPcm16(static_cast<float>(std::clamp(x, -1.0, 1.0)));
+    }
+    case SampleEncoding::Unsupported:
+      break;
+  }
+  return 0;
+}
+
+// The first `channels` samples of every frame, frames nBlockAlign apart.
+void ConvertFrames(const std::uint8_t* data, const CaptureFormat& format, SampleEncoding encoding,
+                   std::size_t frames, std::size_t channels, std::int16_t* out) {
+  const std::size_t sampleBytes = format.wBitsPerSample / 8u;
+  for (std::size_t f = 0; f < frames; ++f, data += format.nBlockAlign) {
+    for (std::size_t c = 0; c < channels; ++c) *out++ = ReadSample(data + c * sampleBytes, encoding);
   }
 }
 
@@ -104,16 +174,21 @@ void FeedDisplay(std::span<const std::int16_t> converted, std::size_t channels) 
 
 bool ProcessCapturePacket(const CapturePacket& packet, const CaptureFormat& format,
                           SampleTake& recordedSamples, WindowHandle window) {
-  const std::size_t channels = format.nChannels;
-  const std::size_t n = std::uint32_t{packet.frameCount * format.nChannels};
+  const SampleEncoding encoding = SampleEncodingOf(format);
+  if (encoding == SampleEncoding::Unsupported) return false;
+  const std::size_t channels = RecordedChannels(format);
+  const std::size_t n = std::size_t{packet.frameCount} * channels;
 
   std::vector<std::int16_t> converted(n);
-  if (IsFloat32Format(format)) {
+  // Mono and stereo 32-bit float and 16-bit packets, what nearly every
+  // device delivers, are already laid out as the take: no per-frame walk.
+  const bool packed = format.nChannels == channels;
+  if (packed && encoding == SampleEncoding::Float32) {
     ConvertFloats(packet.data, converted.data(), n);
-  } else if (IsPcm16Format(format)) {
+  } else if (packed && encoding == SampleEncoding::Int16) {
     if (n > 0) std::memcpy(converted.data(), packet.data, n * sizeof(std::int16_t));
   } else {
-    return false;
+    ConvertFrames(packet.data, format, encoding, packet.frameCount, channels, converted.data());
   }
   recordedSamples.Append(converted);
 

@@ -9,7 +9,7 @@
 #include "state/notifier.h"
 
 // One packet as the audio source hands it out: interleaved samples in the
-// capture format, frameCount frames of nChannels samples each.
+// capture format, frameCount frames of nBlockAlign bytes each.
 struct CapturePacket {
   const std::uint8_t* data = nullptr;
   std::uint32_t frameCount = 0;
@@ -21,11 +21,18 @@ constexpr auto ANALYSIS_INTERVAL = std::chrono::milliseconds(200);
 
 bool IsFloat32Format(const CaptureFormat& format);
 bool IsPcm16Format(const CaptureFormat& format);
+// Unsupported for a record that cannot be trusted (no channels, no rate, a
+// block alignment other than channels x container size, more valid bits
+// than the container holds) and for any encoding but integer or float PCM.
+SampleEncoding SampleEncodingOf(const CaptureFormat& format);
+// Channels the take holds: the device's first one, or its first two.
+std::uint16_t RecordedChannels(const CaptureFormat& format);
 std::int16_t FloatToPcm16(float x);
 
-// Converts one packet, appends it to the take, feeds the display buffer and
-// the analysis queue, publishes the level and posts WM_UPDATE_VISUALS.
-// Returns false, having changed nothing, for a format that is neither 32-bit
-// float nor 16-bit PCM. Recording thread only.
+// Converts one packet to 16 bits, keeping the device's first one or two
+// channels, appends it to the take, feeds the display buffer and the
+// analysis queue, publishes the level and posts WM_UPDATE_VISUALS. Returns
+// false, having changed nothing, for an unsupported format. Recording thread
+// only. Throws std::bad_alloc, with the take unchanged, when memory runs out.
 bool ProcessCapturePacket(const CapturePacket& packet, const CaptureFormat& format,
                           SampleTake& recordedSamples, WindowHandle window);

@@ -1,16 +1,24 @@
 #include "capture/sample_take.h"
 
 #include <algorithm>
+#include <new>
 
 void SampleTake::Append(std::span<const std::int16_t> samples) {
-  while (!samples.empty()) {
-    const std::size_t used = count % BLOCK_SAMPLES;
-    if (used == 0 && count / BLOCK_SAMPLES == blocks.size()) {
+  // Every block the samples need comes first, so that a failure leaves the
+  // count and the blocks as they were.
+  const std::size_t needed = (count + samples.size() + BLOCK_SAMPLES - 1) / BLOCK_SAMPLES;
+  if (needed > blocks.size()) {
+    if (needed > maxBlocks) throw std::bad_alloc();
+    blocks.reserve(needed);
+    while (blocks.size() < needed) {
       blocks.push_back(std::make_unique_for_overwrite<std::int16_t[]>(BLOCK_SAMPLES));
     }
+  }
+  while (!samples.empty()) {
+    const std::size_t used = count % BLOCK_SAMPLES;
     const std::size_t room = BLOCK_SAMPLES - used;
     const std::size_t n = std::min(room, samples.size());
-    std::copy_n(samples.data(), n, blocks.back().get() + used);
+    std::copy_n(samples.data(), n, blocks[count / BLOCK_SAMPLES].get() + used);
     count += n;
     samples = samples.subspan(n);
   }

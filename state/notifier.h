@@ -12,5 +12,7 @@ using WindowHandle = OpaqueWindow*;
 constexpr unsigned WM_UPDATE_VISUALS = 0x8001;     // WM_APP + 1
 constexpr unsigned WM_RECORDING_DONE = 0x8002;     // WM_APP + 2
 constexpr unsigned WM_RECORDING_STARTED = 0x8003;  // WM_APP + 3
+// The device has stopped delivering packets, or delivers them again.
+constexpr unsigned WM_CAPTURE_STALLED = 0x8004;    // WM_APP + 4
 
 void PostNotification(WindowHandle target, unsigned message);

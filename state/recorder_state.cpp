@@ -9,6 +9,8 @@ std::atomic<float> levelValue{0.0f};
 std::atomic<float> peakFrequencyHz{0.0f};
 std::int32_t sampleRate = 44100;
 std::atomic<RecordingOutcome> recordingOutcome{RecordingOutcome::None};
+StartFailure startFailure{};
+std::atomic<std::uint32_t> stalledSeconds{0};
 WindowHandle mainWindow = nullptr;
 std::mutex displayMutex;
 std::mutex spectrumMutex;

@@ -22,12 +22,33 @@ using AnalysisFrame = std::vector<std::int16_t>;
 
 // What became of the latest recording; read by the window on WM_RECORDING_DONE.
 enum class RecordingOutcome : std::uint8_t {
-  None,            // no recording has finished yet
-  Saved,           // the whole take is in the file
-  SavedAtLimit,    // saved, but the WAV size limit ended the recording
-  CouldNotStart,   // no device, or the device refused the stream; no file
-  FileNotOpened,   // the output file could not be opened; no file
-  WriteFailed,     // header, samples or close failed; the file is unusable
+  None,                // no recording has finished yet
+  Saved,               // the whole take is in the file
+  SavedAtLimit,        // saved, but the WAV size limit ended the recording
+  SavedDeviceLost,     // saved, but the device went away and ended it
+  SavedOutOfMemory,    // saved, but memory for the take ran out and ended it
+  CouldNotStart,       // a setup step failed (startFailure says which); no file
+  FormatNotSupported,  // the device's sample format cannot be read; no file
+  FileNotOpened,       // the output file could not be opened; no file
+  WriteFailed,         // header, samples or close failed; the file is unusable
+};
+
+// The setup step that failed, in the order the recording thread runs them.
+enum class StartStep : std::uint8_t {
+  None,
+  CreateDeviceEnumerator,
+  GetDefaultAudioEndpoint,
+  ActivateAudioClient,
+  GetMixFormat,
+  Initialize,
+  GetCaptureService,
+  Start,
+  StartAnalysisWorker,
+};
+
+struct StartFailure {
+  StartStep step = StartStep::None;
+  std::uint32_t code = 0;  // the platform's result (an HRESULT); 0 when there is none
 };
 
 // Writer: UI thread (Start sets; Stop, WM_CLOSE, WM_DESTROY, WM_RECORDING_DONE clear).
@@ -51,6 +72,14 @@ extern std::int32_t sampleRate;
 // Writer: recording thread, before it posts WM_RECORDING_DONE.
 // Reader: UI thread, on WM_RECORDING_DONE.
 extern std::atomic<RecordingOutcome> recordingOutcome;
+// Writer: recording thread, when a setup step fails, before it stores
+// recordingOutcome. Reader: UI thread, on WM_RECORDING_DONE. The seq_cst
+// store of recordingOutcome that follows orders it for the reader.
+extern StartFailure startFailure;
+// Whole seconds since the device last delivered a packet, once they reach
+// the notice threshold; 0 while packets flow. Writer: recording thread,
+// before it posts WM_CAPTURE_STALLED. Reader: UI thread, on that message.
+extern std::atomic<std::uint32_t> stalledSeconds;
 // Writer: UI thread, before any worker exists. Readers: analysis worker
 // (target of its posts), UI thread (handed to each recording thread).
 extern WindowHandle mainWindow;

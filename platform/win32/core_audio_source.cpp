@@ -49,20 +49,23 @@ class CoreAudioSource final : public AudioSource {
     format.wFormatTag = mixFormat->wFormatTag;
     format.nChannels = mixFormat->nChannels;
     format.nSamplesPerSec = mixFormat->nSamplesPerSec;
+    format.nBlockAlign = mixFormat->nBlockAlign;
     format.wBitsPerSample = mixFormat->wBitsPerSample;
+    // An extensible record too short to hold its extension keeps a zero
+    // SubFormat, which capture refuses.
     if (mixFormat->wFormatTag == WAVE_FORMAT_EXTENSIBLE &&
         mixFormat->cbSize >= sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX)) {
       const auto* extensible = reinterpret_cast<const WAVEFORMATEXTENSIBLE*>(mixFormat);
+      format.wValidBitsPerSample = extensible->Samples.wValidBitsPerSample;
       static_assert(sizeof(extensible->SubFormat) == sizeof(format.SubFormat));
       std::memcpy(format.SubFormat.data(), &extensible->SubFormat, sizeof(format.SubFormat));
     }
     return result;
   }
 
-  AudioResult Initialize(const CaptureFormat& format, std::int64_t bufferDuration) override {
-    // Only the channel count changes; block alignment, byte rate and channel
-    // mask stay as the device reported them.
-    mixFormat->nChannels = format.nChannels;
+  AudioResult Initialize(std::int64_t bufferDuration) override {
+    // The record as the service made it: shared mode always accepts its own
+    // mix format, and its fields agree with each other.
     return audioClient->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, bufferDuration, 0, mixFormat, nullptr);
   }
 

@@ -59,6 +59,9 @@ class MainWindowOps final : public WindowOps {
 
   std::wstring AskSavePath() override { return ::AskSavePath(window); }
   void SetStatusText(const std::wstring& text) override { ::SetStatusText(text); }
+  void ShowErrorBox(const std::wstring& text, const std::wstring& caption) override {
+    MessageBoxW(window, text.c_str(), caption.c_str(), MB_ICONERROR);
+  }
   void DisableButtons() override {
     EnableWindow(startButton, FALSE);
     EnableWindow(stopButton, FALSE);
@@ -104,6 +107,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       return 0;
     case WM_RECORDING_DONE:
       OnRecordingDone(ops);
+      return 0;
+    case WM_CAPTURE_STALLED:
+      OnCaptureStalled(ops);
       return 0;
     case WM_CLOSE:
       OnClose(ops);

@@ -7,6 +7,7 @@
 #include <functional>
 #include <future>
 
+#include "app/status_text.h"
 #include "state/recorder_state.h"
 #include "support/scripted_audio_source.h"
 #include "support/test_platform.h"
@@ -36,6 +37,14 @@ class FakeWindow : public WindowOps {
     return path;
   }
   void SetStatusText(const std::wstring& text) override { status = text; }
+  struct Box {
+    std::wstring text, caption;
+    bool threadJoined;  // the recording thread had been joined when the box came up
+  };
+  std::vector<Box> boxes;
+  void ShowErrorBox(const std::wstring& text, const std::wstring& caption) override {
+    boxes.push_back({text, caption, !captureThread.joinable() && !captureActive.load()});
+  }
   void DisableButtons() override { buttonsDisabled = true; }
   void InvalidatePanels() override { ++invalidations; }
   void DestroyMainWindow() override {
@@ -84,6 +93,7 @@ class Commands : public ::testing::Test {
           case WM_UPDATE_VISUALS: OnUpdateVisuals(window); break;
           case WM_RECORDING_STARTED: OnRecordingStarted(window); break;
           case WM_RECORDING_DONE: OnRecordingDone(window); break;
+          case WM_CAPTURE_STALLED: OnCaptureStalled(window); break;
         }
         if (done()) return true;
       }
@@ -210,15 +220,15 @@ TEST_F(Commands, CloseWhileIdleDestroysAtOnce) {
 TEST_F(Commands, NoDeviceTellsTheUserAndReturnsToIdle) {
   testAudioSourceFactory = [] {
     auto source = std::make_unique<ScriptedAudioSource>(FloatFormat(2, 48000));
-    source->FailAt("GetDefaultAudioEndpoint");
+    source->FailAt("GetDefaultAudioEndpoint", static_cast<AudioResult>(0x80070490u));  // E_NOTFOUND
     return std::unique_ptr<AudioSource>(std::move(source));
   };
   const std::wstring path = PathOf("never.wav");
   window.answers = {path, PathOf("second.wav")};
   OnCommand(window, ID_START);
   ASSERT_TRUE(PumpUntil([] { return !captureThread.joinable(); }));
-  EXPECT_EQ(window.status, OutcomeStatusText(RecordingOutcome::CouldNotStart, path));
-  EXPECT_EQ(window.status.find(L"Saved"), std::wstring::npos);
+  EXPECT_EQ(window.status,
+            L"Could not start recording: no recording device is available (error 0x80070490). Nothing was saved.");
   EXPECT_FALSE(isRecording.load());
   EXPECT_FALSE(fs::exists(path));
 
@@ -227,27 +237,99 @@ TEST_F(Commands, NoDeviceTellsTheUserAndReturnsToIdle) {
   ASSERT_TRUE(PumpUntil([] { return !captureThread.joinable(); }));
 }
 
+// The box comes from the window, after the join: the recording thread never
+// waits for the window, so no join can hang on it.
 TEST_F(Commands, UnwritablePathIsNotReportedAsSaved) {
   window.answers = {PathOf("missing folder/x.wav")};
   OnCommand(window, ID_START);
-  ASSERT_TRUE(PumpUntil([] { return !captureThread.joinable(); }));
+  ASSERT_TRUE(PumpUntil([&] { return !window.boxes.empty(); }));
   EXPECT_EQ(window.status, L"Could not open the file for writing. Nothing was saved.");
-  EXPECT_EQ(ShownErrorBoxes().size(), 1u);
-  EXPECT_FALSE(captureActive.load());
+  ASSERT_EQ(window.boxes.size(), 1u);
+  EXPECT_EQ(window.boxes[0].text, L"Cannot open file for writing");
+  EXPECT_EQ(window.boxes[0].caption, L"Error");
+  EXPECT_TRUE(window.boxes[0].threadJoined);
 }
 
-TEST_F(Commands, StatusTextForEachOutcome) {
+// Closing right behind the Save dialog's OK, before the thread has set
+// captureActive: the window is destroyed at once and its join must return.
+TEST_F(Commands, CloseWhileStartingOntoAnUnwritablePathEnds) {
+  window.answers = {PathOf("missing folder/x.wav")};
+  testAudioSourceFactory = [] {
+    std::this_thread::sleep_for(50ms);  // still "Starting" when the close comes
+    return LiveSource();
+  };
+  OnCommand(window, ID_START);
+  RunWithWatchdog([&] { OnClose(window); }, 30s, "close while starting");
+  EXPECT_TRUE(window.destroyed);
+  EXPECT_TRUE(window.quitPosted);
+  EXPECT_FALSE(captureThread.joinable());
+  EXPECT_TRUE(window.boxes.empty()) << "no box once the window is gone";
+
+  // A Start whose dialog was open when the window went: no thread is left behind.
+  window.answers = {PathOf("late.wav")};
+  OnStart(window);
+  EXPECT_FALSE(captureThread.joinable());
+  EXPECT_FALSE(isRecording.load());
+}
+
+TEST_F(Commands, StalledDeviceShowsWhileRecordingAndClearsWhenPacketsFlow) {
+  const std::wstring path = PathOf("stall.wav");
+  window.answers = {path};
+  OnCommand(window, ID_START);
+  ASSERT_TRUE(PumpUntilStatus(L"Recording..."));
+  stalledSeconds.store(3);
+  OnCaptureStalled(window);
+  EXPECT_EQ(window.status, L"Recording... (no sound from the recording device for 3 s)");
+  stalledSeconds.store(0);
+  OnCaptureStalled(window);
+  EXPECT_EQ(window.status, L"Recording...");
+  OnCommand(window, ID_STOP);
+  ASSERT_TRUE(PumpUntilStatus(L"Saved to: " + path));
+  stalledSeconds.store(4);
+  OnCaptureStalled(window);  // late news of a recording that has ended
+  EXPECT_EQ(window.status, L"Saved to: " + path);
+}
+
+// Independent expectations for every text the status line can show after a
+// recording, including the cause and code of each kind of start failure.
+TEST(StatusText, EveryOutcomeSaysWhatHappened) {
   const std::wstring path = L"C:\\takes\\a.wav";
-  EXPECT_EQ(OutcomeStatusText(RecordingOutcome::Saved, path), L"Saved to: C:\\takes\\a.wav");
-  const auto limit = OutcomeStatusText(RecordingOutcome::SavedAtLimit, path);
-  EXPECT_EQ(limit.rfind(L"Saved to: C:\\takes\\a.wav", 0), 0u);
-  EXPECT_NE(limit.find(L"limit"), std::wstring::npos);
-  for (auto failure : {RecordingOutcome::CouldNotStart, RecordingOutcome::FileNotOpened,
-                       RecordingOutcome::WriteFailed, RecordingOutcome::None}) {
-    const auto text = OutcomeStatusText(failure, path);
-    EXPECT_EQ(text.find(L"Saved to"), std::wstring::npos);
-    EXPECT_FALSE(text.empty());
+  const struct {
+    RecordingOutcome outcome;
+    StartFailure failure;
+    const wchar_t* text;
+  } cases[] = {
+      {RecordingOutcome::Saved, {}, L"Saved to: C:\\takes\\a.wav"},
+      {RecordingOutcome::SavedAtLimit, {}, L"Saved to: C:\\takes\\a.wav (stopped at the 4 GB limit of a WAV file)"},
+      {RecordingOutcome::SavedDeviceLost, {}, L"Saved to: C:\\takes\\a.wav (stopped: the recording device was lost)"},
+      {RecordingOutcome::SavedOutOfMemory, {}, L"Saved to: C:\\takes\\a.wav (stopped: out of memory)"},
+      {RecordingOutcome::CouldNotStart, {StartStep::Initialize, 0x8889000A},
+       L"Could not start recording: the recording device is in use by another program (error 0x8889000A). "
+       L"Nothing was saved."},
+      {RecordingOutcome::CouldNotStart, {StartStep::Initialize, 0x88890008},
+       L"Could not start recording: the recording device refused the recording stream (error 0x88890008). "
+       L"Nothing was saved."},
+      {RecordingOutcome::CouldNotStart, {StartStep::ActivateAudioClient, 0x80070005},
+       L"Could not start recording: access to the microphone was denied (see the microphone privacy settings) "
+       L"(error 0x80070005). Nothing was saved."},
+      {RecordingOutcome::CouldNotStart, {StartStep::GetDefaultAudioEndpoint, 0x80004005},
+       L"Could not start recording: the default recording device could not be found (error 0x80004005). "
+       L"Nothing was saved."},
+      {RecordingOutcome::CouldNotStart, {StartStep::Start, 0x88890004},
+       L"Could not start recording: the recording device was disconnected (error 0x88890004). Nothing was saved."},
+      {RecordingOutcome::CouldNotStart, {StartStep::StartAnalysisWorker, 0},
+       L"Could not start recording: no thread could be started for the spectrum. Nothing was saved."},
+      {RecordingOutcome::FormatNotSupported, {},
+       L"Could not start recording: the recording device's sample format is not supported. Nothing was saved."},
+      {RecordingOutcome::FileNotOpened, {}, L"Could not open the file for writing. Nothing was saved."},
+      {RecordingOutcome::WriteFailed, {}, L"Writing the file failed. The recording was not saved."},
+  };
+  int ran = 0;
+  for (const auto& c : cases) {
+    EXPECT_EQ(OutcomeStatusText(c.outcome, path, c.failure), c.text) << "case " << ran;
+    ++ran;
   }
+  EXPECT_EQ(ran, 13);
 }
 
 // Stop and Start again before the first thread has even opened the device:

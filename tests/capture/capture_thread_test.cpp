@@ -65,13 +65,12 @@ class RecordingThread : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir); }
 
   // Runs one recording on a thread of its own, as the window would.
-  void Record(ScriptedAudioSource& source, std::uint64_t limit = MAX_WAV_DATA_BYTES,
-              std::wstring file = {}) {
+  void Record(ScriptedAudioSource& source, const RecordingLimits& limits = {}, std::wstring file = {}) {
     if (file.empty()) file = path.wstring();
     isRecording.store(true);
     RunWithWatchdog(
         [&] {
-          std::thread recording(RecordFromSource, std::ref(source), file, window, limit);
+          std::thread recording(RecordFromSource, std::ref(source), file, window, std::cref(limits));
           recording.join();
         },
         60s, "recording thread");
@@ -157,16 +156,19 @@ TEST_F(RecordingThread, LiveToneIsRecordedAndAnalysed) {
 TEST_F(RecordingThread, SetupFailureAtAnyStepLeavesNoFileAndReleasesWhatItHad) {
   const struct {
     const char* step;
+    StartStep failedStep;
     std::vector<std::string> released;
   } cases[] = {
-      {"CreateDeviceEnumerator", {}},
-      {"GetDefaultAudioEndpoint", {"Release(Enumerator)"}},
-      {"ActivateAudioClient", {"Release(Device)", "Release(Enumerator)"}},
-      {"GetMixFormat", {"Release(AudioClient)", "Release(Device)", "Release(Enumerator)"}},
-      {"Initialize", {"FreeMixFormat", "Release(AudioClient)", "Release(Device)", "Release(Enumerator)"}},
-      {"GetCaptureService", {"FreeMixFormat", "Release(AudioClient)", "Release(Device)", "Release(Enumerator)"}},
-      {"Start", {"FreeMixFormat", "Release(CaptureClient)", "Release(AudioClient)", "Release(Device)",
-                 "Release(Enumerator)"}},
+      {"CreateDeviceEnumerator", StartStep::CreateDeviceEnumerator, {}},
+      {"GetDefaultAudioEndpoint", StartStep::GetDefaultAudioEndpoint, {"Release(Enumerator)"}},
+      {"ActivateAudioClient", StartStep::ActivateAudioClient, {"Release(Device)", "Release(Enumerator)"}},
+      {"GetMixFormat", StartStep::GetMixFormat, {"Release(AudioClient)", "Release(Device)", "Release(Enumerator)"}},
+      {"Initialize", StartStep::Initialize,
+       {"FreeMixFormat", "Release(AudioClient)", "Release(Device)", "Release(Enumerator)"}},
+      {"GetCaptureService", StartStep::GetCaptureService,
+       {"FreeMixFormat", "Release(AudioClient)", "Release(Device)", "Release(Enumerator)"}},
+      {"Start", StartStep::Start,
+       {"FreeMixFormat", "Release(CaptureClient)", "Release(AudioClient)", "Release(Device)", "Release(Enumerator)"}},
   };
   int ran = 0;
   for (const auto& c : cases) {
@@ -175,11 +177,14 @@ TEST_F(RecordingThread, SetupFailureAtAnyStepLeavesNoFileAndReleasesWhatItHad) {
     recordingOutcome.store(RecordingOutcome::None);
     ScriptedAudioSource source(FloatFormat(2, 48000));
     source.AddPacket(FloatPacket({0.5f, 0.5f}, 2));
-    source.FailAt(c.step);
+    const auto code = static_cast<AudioResult>(0x88890000u + static_cast<unsigned>(ran));
+    source.FailAt(c.step, code);
     Record(source);
 
     EXPECT_FALSE(fs::exists(path));
     EXPECT_EQ(recordingOutcome.load(), RecordingOutcome::CouldNotStart);
+    EXPECT_EQ(startFailure.step, c.failedStep);
+    EXPECT_EQ(startFailure.code, static_cast<std::uint32_t>(code));
     EXPECT_EQ(MessagesTo(window), std::vector<unsigned>{WM_RECORDING_DONE});
     EXPECT_TRUE(isRecording.load()) << "the thread never writes isRecording";
     EXPECT_EQ(source.packetsServed, 0u);
@@ -196,18 +201,15 @@ TEST_F(RecordingThread, SetupFailureAtAnyStepLeavesNoFileAndReleasesWhatItHad) {
   EXPECT_EQ(ran, 7);
 }
 
-TEST_F(RecordingThread, UnwritablePathShowsTheBoxBeforeTellingTheWindow) {
+// The thread shows nothing itself: the window, once it has joined the
+// thread, tells the user. A thread that waits for the window could never be
+// joined by it.
+TEST_F(RecordingThread, UnwritablePathOnlyTellsTheWindow) {
   ScriptedAudioSource source(FloatFormat(2, 48000));
   source.AddPacket(FloatPacket({0.5f, 0.5f}, 2));
   const fs::path missing = dir / "no such folder" / "take.wav";
-  Record(source, MAX_WAV_DATA_BYTES, dir.wstring() + L"/no such folder/take.wav");
+  Record(source, {}, dir.wstring() + L"/no such folder/take.wav");
 
-  const auto boxes = ShownErrorBoxes();
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].text, L"Cannot open file for writing");
-  EXPECT_EQ(boxes[0].caption, L"Error");
-  EXPECT_EQ(boxes[0].owner, window);
-  EXPECT_EQ(boxes[0].postedBefore, 0u) << "the window was told before the box was dismissed";
   EXPECT_EQ(MessagesTo(window), std::vector<unsigned>{WM_RECORDING_DONE});
   EXPECT_EQ(recordingOutcome.load(), RecordingOutcome::FileNotOpened);
   EXPECT_EQ(std::count(source.calls.begin(), source.calls.end(), "Stop"), 0);
@@ -216,26 +218,66 @@ TEST_F(RecordingThread, UnwritablePathShowsTheBoxBeforeTellingTheWindow) {
   ExpectEndedCleanly();
 }
 
-TEST_F(RecordingThread, ChannelCountIsForcedToOneOrTwo) {
-  const struct {
-    std::uint16_t device;
-    std::uint16_t recorded;
-  } cases[] = {{1, 1}, {2, 2}, {6, 2}, {0, 1}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.device);
-    CaptureFormat format = FloatFormat(c.device, 44100);
-    ScriptedAudioSource source(format);
-    source.AddPacket(FloatPacket(std::vector<float>(4u * c.recorded, 0.25f), c.recorded));
+// The stream is opened in the device's own format; the file holds exactly
+// the device's first channel, or its first two, never a mixture.
+TEST_F(RecordingThread, DevicesOfAnyChannelCountRecordTheirFirstTwoChannels) {
+  int ran = 0;
+  for (std::uint16_t device : {std::uint16_t{1}, std::uint16_t{2}, std::uint16_t{4}, std::uint16_t{6}}) {
+    SCOPED_TRACE(device);
+    ResetSharedState();
+    const std::uint16_t recorded = device < 2 ? 1 : 2;
+    ScriptedAudioSource source(FloatFormat(device, 44100));
+    std::vector<float> interleaved;
+    std::vector<std::int16_t> expected;
+    for (int frame = 0; frame < 50; ++frame) {
+      for (int c = 0; c < device; ++c) {
+        // k/4 is exact in float, and k/4 * 32767 truncates as k * 32767 / 4 does.
+        const int k = (frame + 3 * c) % 8 - 4;
+        interleaved.push_back(static_cast<float>(k) / 4.0f);
+        if (c < recorded) expected.push_back(static_cast<std::int16_t>(k * 32767 / 4));
+      }
+    }
+    source.AddPacket(FloatPacket(interleaved, device));
     Record(source);
-    ASSERT_TRUE(source.initializedWith.has_value());
-    EXPECT_EQ(source.initializedWith->nChannels, c.recorded);
-    EXPECT_EQ(source.initializedWith->nSamplesPerSec, 44100u);
     EXPECT_EQ(source.initializedDuration, 10'000'000);
     const auto wav = ReadWav(path);
-    EXPECT_EQ(wav.header.channels, c.recorded);
-    EXPECT_EQ(wav.header.blockAlign, 2 * c.recorded);
-    EXPECT_EQ(wav.samples, std::vector<std::int16_t>(4u * c.recorded, 8191));
+    EXPECT_EQ(wav.header.channels, recorded);
+    EXPECT_EQ(wav.header.sampleRate, 44100u);
+    EXPECT_EQ(wav.header.blockAlign, 2 * recorded);
+    EXPECT_EQ(wav.samples, expected);
+    EXPECT_EQ(recordingOutcome.load(), RecordingOutcome::Saved);
+    ++ran;
   }
+  EXPECT_EQ(ran, 4);
+}
+
+// Refused before any stream or file exists: a format whose packets cannot
+// be read, and a worker thread the system will not give.
+TEST_F(RecordingThread, UnreadableFormatOrNoWorkerThreadStartsNothing) {
+  CaptureFormat adpcm = FormatOf(2, 1, 48000, 4);
+  ScriptedAudioSource unreadable(adpcm);
+  unreadable.AddPacket({std::vector<std::uint8_t>(60, 1), 10, 0});
+  Record(unreadable);
+  EXPECT_EQ(recordingOutcome.load(), RecordingOutcome::FormatNotSupported);
+  EXPECT_EQ(std::count(unreadable.calls.begin(), unreadable.calls.end(), "Initialize"), 0);
+  EXPECT_EQ(MessagesTo(window), std::vector<unsigned>{WM_RECORDING_DONE});
+  EXPECT_FALSE(fs::exists(path));
+  ExpectEndedCleanly();
+
+  testNotifier.Clear();
+  ScriptedAudioSource noThread(FloatFormat(2, 48000));
+  noThread.AddPacket(FloatPacket({0.5f, 0.5f}, 2));
+  Record(noThread, {.startAnalysisWorker = [] { return false; }});
+  EXPECT_EQ(recordingOutcome.load(), RecordingOutcome::CouldNotStart);
+  EXPECT_EQ(startFailure.step, StartStep::StartAnalysisWorker);
+  EXPECT_EQ(MessagesTo(window), std::vector<unsigned>{WM_RECORDING_DONE});
+  EXPECT_EQ(noThread.packetsServed, 0u);
+  EXPECT_FALSE(fs::exists(path));
+  const std::vector<std::string> tail(noThread.calls.end() - 8, noThread.calls.end());
+  EXPECT_EQ(tail, (std::vector<std::string>{"Start", "Stop", "FreeMixFormat", "Release(CaptureClient)",
+                                            "Release(AudioClient)", "Release(Device)", "Release(Enumerator)",
+                                            "UninitializeCom"}));
+  ExpectEndedCleanly();
 }
 
 TEST_F(RecordingThread, SilentPacketsAreRecordedAsZeros) {
@@ -267,7 +309,7 @@ TEST_F(RecordingThread, LengthLimitEndsTheRecordingAtAWholeFrame) {
     source.AddPacket(Pcm16Packet(samples, 2));
   }
   // 1003 bytes hold 250 whole stereo frames and three bytes more.
-  Record(source, 1003);
+  Record(source, {.maxDataBytes = 1003});
 
   const auto wav = ReadWav(path);
   ASSERT_EQ(wav.samples.size(), 500u);
@@ -286,38 +328,60 @@ TEST_F(RecordingThread, LostDeviceEndsTheRecordingAndSavesIt) {
   source.AddPacket(FloatPacket({0.5f, -0.5f}, 1));
   Record(source);
   EXPECT_EQ(ReadWav(path).samples, (std::vector<std::int16_t>{16383, -16383}));
-  EXPECT_EQ(recordingOutcome.load(), RecordingOutcome::Saved);
+  EXPECT_EQ(recordingOutcome.load(), RecordingOutcome::SavedDeviceLost);
   EXPECT_TRUE(isRecording.load());
   ExpectEndedCleanly();
 }
 
-TEST_F(RecordingThread, RefusedSampleFormatGivesAnEmptyFile) {
-  CaptureFormat pcm24 = Pcm16Format(2, 48000);
-  pcm24.wBitsPerSample = 24;
-  ScriptedAudioSource source(pcm24);
-  source.whenDrained = ScriptedAudioSource::WhenDrained::KeepPolling;
-  source.AddPacket({std::vector<std::uint8_t>(60, 1), 10, 0});
-  RunWithWatchdog(
-      [&] {
-        isRecording.store(true);
-        std::thread recording(RecordFromSource, std::ref(source), path.wstring(), window, MAX_WAV_DATA_BYTES);
-        std::this_thread::sleep_for(50ms);
-        isRecording.store(false);  // Stop
-        recording.join();
-      },
-      30s, "recording with a refused format");
-  const auto wav = ReadWav(path);
-  EXPECT_EQ(wav.fileSize, 44u);
-  EXPECT_TRUE(source.released.empty());
-  EXPECT_EQ(MessagesTo(window), (std::vector<unsigned>{WM_RECORDING_STARTED, WM_RECORDING_DONE}));
+// No packet for a while: the window hears how long, in whole seconds, and
+// hears again when packets flow; the recording goes on and loses nothing.
+TEST_F(RecordingThread, StalledDeviceIsReportedWhileTheRecordingGoesOn) {
+  ScriptedAudioSource source(Pcm16Format(1, 48000));
+  source.AddPacket(Pcm16Packet({1, 2}, 1));
+  auto late = Pcm16Packet({3, 4}, 1);
+  late.gapBefore = 2300ms;
+  source.AddPacket(late);
+  Record(source, {.stallNotice = 300ms});
+
+  std::vector<std::uint32_t> reported;
+  for (const auto& p : testNotifier.Posted()) {
+    if (p.message == WM_CAPTURE_STALLED) reported.push_back(p.stalledAtPost);
+  }
+  EXPECT_EQ(reported, (std::vector<std::uint32_t>{1, 2, 0}));
+  EXPECT_EQ(ReadWav(path).samples, (std::vector<std::int16_t>{1, 2, 3, 4}));
   EXPECT_EQ(recordingOutcome.load(), RecordingOutcome::Saved);
+}
+
+// Memory for the take runs out part-way: every packet before is saved, the
+// one that found no memory is handed back, and the window hears why.
+TEST_F(RecordingThread, OutOfMemoryEndsTheRecordingAndSavesWhatItHas) {
+  ScriptedAudioSource source(Pcm16Format(1, 48000));
+  source.whenDrained = ScriptedAudioSource::WhenDrained::KeepPolling;
+  std::size_t next = 0;
+  for (int p = 0; p < 12; ++p) {
+    std::vector<std::int16_t> samples(100'000);
+    for (auto& s : samples) s = Generated(next++);
+    source.AddPacket(Pcm16Packet(samples, 1));
+  }
+  // One block holds ten packets and part of the eleventh.
+  Record(source, {.maxTakeBlocks = 1});
+
+  const auto wav = ReadWav(path);
+  ASSERT_EQ(wav.samples.size(), 1'000'000u);
+  for (std::size_t i = 0; i < wav.samples.size(); ++i) ASSERT_EQ(wav.samples[i], Generated(i)) << i;
+  EXPECT_EQ(wav.header.dataSize, 2'000'000u);
+  EXPECT_EQ(recordingOutcome.load(), RecordingOutcome::SavedOutOfMemory);
+  EXPECT_EQ(source.packetsServed, 11u);
+  EXPECT_EQ(source.released.size(), 11u);
+  EXPECT_EQ(MessagesTo(window).back(), WM_RECORDING_DONE);
+  ExpectEndedCleanly();
 }
 
 TEST_F(RecordingThread, WriteFailureIsNotASavedRecording) {
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
   ScriptedAudioSource source(Pcm16Format(1, 48000));
   source.AddPacket(Pcm16Packet(std::vector<std::int16_t>(50000, 9), 1));
-  Record(source, MAX_WAV_DATA_BYTES, L"/dev/full");
+  Record(source, {}, L"/dev/full");
   EXPECT_EQ(recordingOutcome.load(), RecordingOutcome::WriteFailed);
   EXPECT_EQ(MessagesTo(window).back(), WM_RECORDING_DONE);
   ExpectEndedCleanly();
@@ -327,7 +391,7 @@ TEST_F(RecordingThread, NonAsciiFileNameIsWrittenUnderExactlyThatName) {
   ScriptedAudioSource source(Pcm16Format(1, 22050));
   source.AddPacket(Pcm16Packet({1, 2, 3}, 1));
   const std::wstring name = L"Aufnahme \u00e4\u00f6\u00fc \u9332\u97f3 \u0417\u0430\u043f\u0438\u0441\u044c.wav";
-  Record(source, MAX_WAV_DATA_BYTES, dir.wstring() + L"/" + name);
+  Record(source, {}, dir.wstring() + L"/" + name);
   const fs::path expected = dir / fs::path(u8"Aufnahme äöü 録音 Запись.wav");
   ASSERT_TRUE(fs::exists(expected));
   EXPECT_EQ(ReadWav(expected).samples, (std::vector<std::int16_t>{1, 2, 3}));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -69,50 +70,119 @@ TEST(FloatToPcm16, ClampsScalesAndTruncates) {
   for (const auto& c : cases) EXPECT_EQ(FloatToPcm16(c.in), c.out) << "input " << c.in;
 }
 
-TEST(CaptureFormatTests, AcceptOnlyFloat32AndPcm16) {
-  auto extensible = [](const FormatGuid& sub, std::uint16_t bits) {
-    CaptureFormat f;
-    f.wFormatTag = FORMAT_TAG_EXTENSIBLE;
+TEST(CaptureFormatTests, EncodingsAndUntrustworthyRecords) {
+  using E = SampleEncoding;
+  auto extensible = [](const FormatGuid& sub, std::uint16_t bits, std::uint16_t validBits = 0) {
+    CaptureFormat f = FormatOf(FORMAT_TAG_EXTENSIBLE, 2, 48000, bits);
     f.SubFormat = sub;
-    f.wBitsPerSample = bits;
-    f.nChannels = 2;
+    f.wValidBitsPerSample = validBits;
     return f;
   };
-  auto plain = [](std::uint16_t tag, std::uint16_t bits) {
-    CaptureFormat f;
-    f.wFormatTag = tag;
-    f.wBitsPerSample = bits;
-    f.nChannels = 2;
+  auto plain = [](std::uint16_t tag, std::uint16_t bits) { return FormatOf(tag, 2, 48000, bits); };
+  auto with = [](CaptureFormat f, auto change) {
+    change(f);
     return f;
   };
   FormatGuid otherGuid = SUBTYPE_IEEE_FLOAT;
   otherGuid[15] ^= 1;  // last byte differs
+  const CaptureFormat stereo16 = plain(FORMAT_TAG_PCM, 16);
   const struct {
     CaptureFormat format;
     bool isFloat;
     bool isPcm;
+    SampleEncoding encoding;
   } cases[] = {
-      {plain(FORMAT_TAG_IEEE_FLOAT, 32), true, false},
-      {plain(FORMAT_TAG_PCM, 16), false, true},
-      {plain(FORMAT_TAG_PCM, 32), false, false},
-      {plain(FORMAT_TAG_PCM, 24), false, false},
-      {plain(FORMAT_TAG_IEEE_FLOAT, 64), false, false},
-      {plain(FORMAT_TAG_IEEE_FLOAT, 16), false, false},
-      {plain(2, 16), false, false},
-      {extensible(SUBTYPE_IEEE_FLOAT, 32), true, false},
-      {extensible(SUBTYPE_IEEE_FLOAT, 24), false, false},
-      {extensible(SUBTYPE_PCM, 16), false, true},
-      {extensible(SUBTYPE_PCM, 24), false, false},
-      {extensible(SUBTYPE_PCM, 32), false, false},
-      {extensible(otherGuid, 32), false, false},
+      {plain(FORMAT_TAG_IEEE_FLOAT, 32), true, false, E::Float32},
+      {plain(FORMAT_TAG_PCM, 16), false, true, E::Int16},
+      {plain(FORMAT_TAG_PCM, 32), false, false, E::Int32},
+      {plain(FORMAT_TAG_PCM, 24), false, false, E::Int24},
+      {plain(FORMAT_TAG_PCM, 8), false, false, E::Unsigned8},
+      {plain(FORMAT_TAG_IEEE_FLOAT, 64), false, false, E::Float64},
+      {plain(FORMAT_TAG_IEEE_FLOAT, 16), false, false, E::Unsupported},
+      {plain(2, 16), false, false, E::Unsupported},  // ADPCM: compressed
+      {extensible(SUBTYPE_IEEE_FLOAT, 32), true, false, E::Float32},
+      {extensible(SUBTYPE_IEEE_FLOAT, 24), false, false, E::Unsupported},
+      {extensible(SUBTYPE_PCM, 16), false, true, E::Int16},
+      {extensible(SUBTYPE_PCM, 24), false, false, E::Int24},
+      {extensible(SUBTYPE_PCM, 32, 24), false, false, E::Int32},
+      {extensible(SUBTYPE_PCM, 16, 17), false, true, E::Unsupported},
+      {extensible(otherGuid, 32), false, false, E::Unsupported},
+      {plain(FORMAT_TAG_PCM, 12), false, false, E::Unsupported},
+      {with(stereo16, [](CaptureFormat& f) { f.nChannels = 0; }), false, true, E::Unsupported},
+      {with(stereo16, [](CaptureFormat& f) { f.nSamplesPerSec = 0; }), false, true, E::Unsupported},
+      {with(stereo16, [](CaptureFormat& f) { f.nBlockAlign = 2; }), false, true, E::Unsupported},
+      {with(stereo16, [](CaptureFormat& f) { f.nBlockAlign = 6; }), false, true, E::Unsupported},
   };
   int ran = 0;
   for (const auto& c : cases) {
     EXPECT_EQ(IsFloat32Format(c.format), c.isFloat) << "case " << ran;
     EXPECT_EQ(IsPcm16Format(c.format), c.isPcm) << "case " << ran;
+    EXPECT_EQ(SampleEncodingOf(c.format), c.encoding) << "case " << ran;
     ++ran;
   }
-  EXPECT_EQ(ran, 13);
+  EXPECT_EQ(ran, 20);
+}
+
+// Every integer keeps its top 16 bits, 8-bit re-centred; 64-bit floats are
+// clamped and truncated as 32-bit ones are. Little-endian bytes throughout.
+TEST_F(PacketPipeline, ConvertsEveryIntegerAndFloatEncoding) {
+  auto bytesOf = [](const auto& values) {
+    std::vector<std::uint8_t> bytes(values.size() * sizeof(values[0]));
+    std::memcpy(bytes.data(), values.data(), bytes.size());
+    return bytes;
+  };
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const struct {
+    std::uint16_t tag;
+    std::uint16_t bits;
+    std::vector<std::uint8_t> bytes;
+    std::vector<std::int16_t> expected;
+  } cases[] = {
+      {FORMAT_TAG_PCM, 8, {0x00, 0x80, 0xFF, 0x01}, {-32768, 0, 32512, -32512}},
+      {FORMAT_TAG_PCM, 24, {0x11, 0x34, 0x12, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x80, 0xFF, 0xFF, 0x7F},
+       {0x1234, -1, -32768, 32767}},
+      {FORMAT_TAG_PCM, 32, bytesOf(std::vector<std::int32_t>{0x12345678, -1, INT32_MIN, INT32_MAX}),
+       {0x1234, -1, -32768, 32767}},
+      {FORMAT_TAG_IEEE_FLOAT, 64, bytesOf(std::vector<double>{0.5, -1.5, 1e300, nan}), {16383, -32767, 32767, 0}},
+      {FORMAT_TAG_IEEE_FLOAT, 64, bytesOf(std::vector<double>{-1e-300, 0.999999999, -0.25, 3e38}),
+       {0, 32767, -8191, 32767}},
+  };
+  int ran = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(ran);
+    take = SampleTake();
+    ASSERT_TRUE(Process({c.bytes, 2, 0}, FormatOf(c.tag, 2, 48000, c.bits)));
+    EXPECT_EQ(Take(), c.expected);
+    ++ran;
+  }
+  EXPECT_EQ(ran, 5);
+}
+
+// A device with more channels than the take: each frame gives its first
+// two samples, read at the device's frame size; the rest reach nothing.
+TEST_F(PacketPipeline, MultichannelFramesKeepTheirFirstTwoChannels) {
+  for (std::uint16_t channels : {std::uint16_t{3}, std::uint16_t{4}, std::uint16_t{6}, std::uint16_t{8}}) {
+    SCOPED_TRACE(channels);
+    ResetSharedState();
+    take = SampleTake();
+    const std::uint32_t frames = 5;
+    std::vector<std::uint8_t> bytes;
+    std::vector<std::int16_t> expected;
+    for (std::uint32_t f = 0; f < frames; ++f) {
+      for (std::uint16_t c = 0; c < channels; ++c) {
+        // Channels past the first two are full scale: they must not reach the level.
+        const auto value = static_cast<std::int16_t>(c < 2 ? static_cast<int>(100 * (f + 1) + c) : -32768);
+        bytes.push_back(0x5A);  // the byte a 24-bit sample drops
+        bytes.push_back(static_cast<std::uint8_t>(value & 0xFF));
+        bytes.push_back(static_cast<std::uint8_t>((value >> 8) & 0xFF));
+        if (c < 2) expected.push_back(value);
+      }
+    }
+    ASSERT_TRUE(Process({bytes, frames, 0}, FormatOf(FORMAT_TAG_PCM, channels, 48000, 24)));
+    EXPECT_EQ(Take(), expected);
+    EXPECT_EQ(Display(), (std::vector<std::int16_t>{100, 200, 300, 400, 500}));
+    EXPECT_LT(levelValue.load(), 0.02f);
+  }
 }
 
 TEST_F(PacketPipeline, StereoFloatPacketFeedsTakeAndFirstChannel) {
@@ -242,12 +312,13 @@ TEST_F(PacketPipeline, EmptyPacketOnlyPostsTheRepaint) {
 }
 
 TEST_F(PacketPipeline, RefusedFormatChangesNothing) {
-  CaptureFormat pcm24 = Pcm16Format(1, 48000);
-  pcm24.wBitsPerSample = 24;
+  // A frame size that disagrees with two 16-bit channels would be read past the packet.
+  CaptureFormat disagreeing = Pcm16Format(2, 48000);
+  disagreeing.nBlockAlign = 8;
   levelValue.store(0.25f);
   MakeAnalysisDue();
-  std::vector<std::uint8_t> bytes(3 * 65536, 0x7F);
-  EXPECT_FALSE(ProcessCapturePacket({bytes.data(), 65536}, pcm24, take, TestWindow()));
+  std::vector<std::uint8_t> bytes(4 * 65536, 0x7F);
+  EXPECT_FALSE(ProcessCapturePacket({bytes.data(), 65536}, disagreeing, take, TestWindow()));
   EXPECT_TRUE(take.empty());
   EXPECT_TRUE(leftDisplay.empty());
   EXPECT_EQ(Queued(), 0u);

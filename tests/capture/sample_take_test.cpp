@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
 #include <vector>
 
 namespace {
@@ -44,4 +45,20 @@ TEST(SampleTake, GrowingDoesNotMoveWhatIsAlreadyStored) {
   for (int i = 0; i < 5000; ++i) take.Append(chunk);
   EXPECT_EQ(take.Block(0).data(), first);
   EXPECT_TRUE(SampleTake().empty());
+}
+
+// Memory runs out part-way through an append: the take is as it was, and
+// still takes what fits afterwards.
+TEST(SampleTake, AppendThatFindsNoMemoryChangesNothing) {
+  SampleTake take(2);
+  const std::vector<std::int16_t> half(SampleTake::BLOCK_SAMPLES / 2, 7);
+  take.Append(half);
+  const std::vector<std::int16_t> tooMuch(2 * SampleTake::BLOCK_SAMPLES, 8);
+  EXPECT_THROW(take.Append(tooMuch), std::bad_alloc);
+  EXPECT_EQ(take.size(), half.size());
+  EXPECT_EQ(take.BlockCount(), 1u);
+  take.Append(half);
+  take.Append(half);
+  EXPECT_EQ(take.size(), 3 * half.size());
+  EXPECT_EQ(take.Block(1)[0], 7);
 }

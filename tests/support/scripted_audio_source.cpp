@@ -20,7 +20,7 @@ const char* ObjectName(AudioObject object) {
 
 AudioResult ScriptedAudioSource::Call(const char* operation) {
   calls.emplace_back(operation);
-  return failing == operation ? E_FAIL_RESULT : 0;
+  return failing == operation ? failureCode : 0;
 }
 
 void ScriptedAudioSource::InitializeCom() { calls.emplace_back("InitializeCom"); }
@@ -34,8 +34,7 @@ AudioResult ScriptedAudioSource::GetMixFormat(CaptureFormat& out) {
   return result;
 }
 
-AudioResult ScriptedAudioSource::Initialize(const CaptureFormat& requested, std::int64_t bufferDuration) {
-  initializedWith = requested;
+AudioResult ScriptedAudioSource::Initialize(std::int64_t bufferDuration) {
   initializedDuration = bufferDuration;
   return Call("Initialize");
 }
@@ -50,7 +49,7 @@ AudioResult ScriptedAudioSource::GetNextPacketSize(std::uint32_t& frames) {
     if (whenDrained == WhenDrained::ClearIsRecording) isRecording.store(false);
     return 0;
   }
-  if (std::chrono::steady_clock::now() < nextPacketAt) return 0;
+  if (std::chrono::steady_clock::now() < nextPacketAt + packets.front().gapBefore) return 0;
   frames = packets.front().frames;
   // A packet of zero frames is still a packet the thread must fetch.
   if (frames == 0) frames = 1;
@@ -93,16 +92,17 @@ ScriptedAudioSource::Packet PacketOf(const std::vector<Sample>& interleaved, uns
   return packet;
 }
 
+}  // namespace
+
 CaptureFormat FormatOf(std::uint16_t tag, std::uint16_t channels, std::uint32_t rate, std::uint16_t bits) {
   CaptureFormat format;
   format.wFormatTag = tag;
   format.nChannels = channels;
   format.nSamplesPerSec = rate;
+  format.nBlockAlign = static_cast<std::uint16_t>(channels * bits / 8);
   format.wBitsPerSample = bits;
   return format;
 }
-
-}  // namespace
 
 ScriptedAudioSource::Packet FloatPacket(const std::vector<float>& interleaved, unsigned channels) {
   return PacketOf(interleaved, channels);

@@ -17,6 +17,9 @@ class ScriptedAudioSource : public AudioSource {
     std::vector<std::uint8_t> bytes;
     std::uint32_t frames = 0;
     std::uint32_t flags = 0;
+    // How long after the previous packet this one becomes available: a
+    // device that stalls.
+    std::chrono::milliseconds gapBefore{0};
   };
 
   // What happens once every packet has been served.
@@ -29,15 +32,17 @@ class ScriptedAudioSource : public AudioSource {
   explicit ScriptedAudioSource(CaptureFormat mixFormat) : format(mixFormat) {}
 
   void AddPacket(Packet packet) { packets.push_back(std::move(packet)); }
-  // The named operation (as in the call log) returns failure.
-  void FailAt(std::string operation) { failing = std::move(operation); }
+  // The named operation (as in the call log) returns failure, with this code.
+  void FailAt(std::string operation, AudioResult code = static_cast<AudioResult>(0x80004005u)) {
+    failing = std::move(operation);
+    failureCode = code;
+  }
 
   WhenDrained whenDrained = WhenDrained::ClearIsRecording;
   // Packets become available no faster than this, like a live device.
   std::chrono::milliseconds packetInterval{0};
   // Read these only after the recording thread has ended.
   std::vector<std::string> calls;
-  std::optional<CaptureFormat> initializedWith;
   std::int64_t initializedDuration = 0;
   std::vector<std::uint32_t> released;  // frame counts given to ReleaseBuffer
   std::size_t packetsServed = 0;
@@ -47,7 +52,7 @@ class ScriptedAudioSource : public AudioSource {
   AudioResult GetDefaultAudioEndpoint() override;
   AudioResult ActivateAudioClient() override;
   AudioResult GetMixFormat(CaptureFormat& out) override;
-  AudioResult Initialize(const CaptureFormat& requested, std::int64_t bufferDuration) override;
+  AudioResult Initialize(std::int64_t bufferDuration) override;
   AudioResult GetCaptureService() override;
   AudioResult Start() override;
   AudioResult GetNextPacketSize(std::uint32_t& frames) override;
@@ -66,6 +71,7 @@ class ScriptedAudioSource : public AudioSource {
   std::deque<Packet> packets;
   std::optional<Packet> handedOut;
   std::string failing;
+  AudioResult failureCode = 0;
   std::chrono::steady_clock::time_point nextPacketAt{};
 };
 
@@ -74,5 +80,7 @@ ScriptedAudioSource::Packet FloatPacket(const std::vector<float>& interleaved, u
 ScriptedAudioSource::Packet Pcm16Packet(const std::vector<std::int16_t>& interleaved,
                                         unsigned channels);
 
+// Self-consistent records: the block alignment agrees with channels and bits.
+CaptureFormat FormatOf(std::uint16_t tag, std::uint16_t channels, std::uint32_t rate, std::uint16_t bits);
 CaptureFormat FloatFormat(std::uint16_t channels, std::uint32_t rate);
 CaptureFormat Pcm16Format(std::uint16_t channels, std::uint32_t rate);

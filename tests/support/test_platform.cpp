@@ -6,21 +6,15 @@
 #include <future>
 #include <thread>
 
-#include "capture/error_box.h"
 #include "state/recorder_state.h"
 
 TestNotifier testNotifier;
 std::function<std::unique_ptr<AudioSource>()> testAudioSourceFactory;
 
-namespace {
-std::mutex errorBoxMutex;
-std::vector<ShownErrorBox> errorBoxes;
-}  // namespace
-
 void TestNotifier::Record(WindowHandle target, unsigned message) {
   {
     std::lock_guard lock(mutex);
-    log.push_back({target, message, peakFrequencyHz.load()});
+    log.push_back({target, message, peakFrequencyHz.load(), stalledSeconds.load()});
   }
   posted.notify_all();
 }
@@ -53,16 +47,6 @@ void TestNotifier::Clear() {
 
 void PostNotification(WindowHandle target, unsigned message) { testNotifier.Record(target, message); }
 
-void ShowErrorBox(WindowHandle owner, const wchar_t* text, const wchar_t* caption) {
-  std::lock_guard lock(errorBoxMutex);
-  errorBoxes.push_back({owner, text, caption, testNotifier.Posted().size()});
-}
-
-std::vector<ShownErrorBox> ShownErrorBoxes() {
-  std::lock_guard lock(errorBoxMutex);
-  return errorBoxes;
-}
-
 std::unique_ptr<AudioSource> CreateDefaultAudioSource() { return testAudioSourceFactory(); }
 
 void ResetSharedState() {
@@ -74,6 +58,8 @@ void ResetSharedState() {
   peakFrequencyHz.store(0.0f);
   sampleRate = 44100;
   recordingOutcome.store(RecordingOutcome::None);
+  startFailure = {};
+  stalledSeconds.store(0);
   mainWindow = nullptr;
   {
     std::lock_guard lock(displayMutex);
@@ -90,8 +76,6 @@ void ResetSharedState() {
   }
   outputPath = L"output.wav";
   testNotifier.Clear();
-  std::lock_guard lock(errorBoxMutex);
-  errorBoxes.clear();
 }
 
 void RunWithWatchdog(const std::function<void()>& body, std::chrono::seconds limit,

@@ -13,13 +13,13 @@
 #include "state/notifier.h"
 
 // The platform functions as the tests provide them: a notifier that records
-// every (target, message) in order, an error box that records its text, and
-// a settable factory for the default audio source.
+// every (target, message) in order and a settable factory for the default audio source.
 
 struct PostedNotification {
   WindowHandle target;
   unsigned message;
   float peakAtPost;  // peakFrequencyHz when it was posted: shows which analysis posted it
+  std::uint32_t stalledAtPost;  // stalledSeconds when it was posted
 };
 
 class TestNotifier {
@@ -38,14 +38,6 @@ class TestNotifier {
 };
 
 extern TestNotifier testNotifier;
-
-struct ShownErrorBox {
-  WindowHandle owner;
-  std::wstring text;
-  std::wstring caption;
-  std::size_t postedBefore;  // notifications posted before the box was shown
-};
-std::vector<ShownErrorBox> ShownErrorBoxes();
 
 // What CreateDefaultAudioSource returns; tests set it.
 extern std::function<std::unique_ptr<AudioSource>()> testAudioSourceFactory;
