@@ -7,6 +7,8 @@
 //   VelloraDriver find                  exit 0 once the main window exists
 //   VelloraDriver click start|stop      press a button
 //   VelloraDriver save-as PATH          type PATH into the Save As dialog and press Save
+//   VelloraDriver save-as-close PATH    the same, then at once ask the main window to close,
+//                                       so that WM_CLOSE waits right behind the dialog's OK
 //   VelloraDriver cancel-dialog         press Cancel in the Save As dialog
 //   VelloraDriver status                print the status line (UTF-8)
 //   VelloraDriver rect start|stop|status|level|waveform|spectrum
@@ -99,7 +101,7 @@ int wmain(int argc, wchar_t** argv) {
     PostMessageW(button, BM_CLICK, 0, 0);
     return 0;
   }
-  if (command == L"save-as" || command == L"cancel-dialog") {
+  if (command == L"save-as" || command == L"save-as-close" || command == L"cancel-dialog") {
     HWND dialog = WaitForDialog(L"Save As");
     if (!dialog) return Fail("no Save As dialog");
     if (command == L"cancel-dialog") {
@@ -108,6 +110,10 @@ int wmain(int argc, wchar_t** argv) {
     }
     // The dialog may still be filling itself in when it becomes visible and
     // then ignores Save; type the name and press Save again until it closes.
+    // A close queued behind an OK that the dialog ignored would reach the
+    // window inside the dialog's loop: give the dialog time to settle first.
+    const bool thenClose = command == L"save-as-close";
+    if (thenClose) Sleep(1500);
     for (int attempt = 0; attempt < 10; ++attempt) {
       Sleep(300);
       HWND field = FileNameField(dialog);
@@ -115,6 +121,10 @@ int wmain(int argc, wchar_t** argv) {
       SendMessageW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argument.c_str()));
       PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                    reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+      if (thenClose) {
+        PostMessageW(main, WM_CLOSE, 0, 0);
+        return 0;
+      }
       for (int waited = 0; waited < 1500; waited += 50) {
         if (!IsWindow(dialog) || !IsWindowVisible(dialog)) return 0;
         Sleep(50);

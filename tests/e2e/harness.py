@@ -201,6 +201,20 @@ class Session:
                         "synth", str(seconds), "sine", str(frequency), "vol", "0.5"], check=True)
         return self._spawn(["paplay", "-d", "mic", str(tone)], env=self.env)
 
+    def play_tones(self, frequencies, seconds=60):
+        """A different tone on each channel of the microphone, in channel order."""
+        tone = self.dir / "tone_channels.wav"
+        synth = []
+        for frequency in frequencies:
+            synth += ["sine", str(frequency)]
+        subprocess.run(["sox", "-D", "-n", "-r", str(self.rate), "-c", str(len(frequencies)), "-b", "16", str(tone),
+                        "synth", str(seconds)] + synth + ["vol", "0.5"], check=True)
+        return self._spawn(["paplay", "-d", "mic", str(tone)], env=self.env)
+
+    def remove_microphone(self):
+        """Unplugs the virtual microphone: its sink, and so the monitor source, goes away."""
+        subprocess.run(["pactl", "unload-module", "module-null-sink"], env=self.env, check=True, timeout=30)
+
     def screenshot(self, name):
         path = self.dir / f"{name}.png"
         subprocess.run(["import", "-display", self.display, "-window", "root", str(path)], check=True,

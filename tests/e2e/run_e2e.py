@@ -7,6 +7,7 @@ OUT_DIR receives each case's screenshots and logs, kept when a case fails.
 """
 
 import array
+import math
 import struct
 import sys
 import time
@@ -44,6 +45,16 @@ def check_header(path):
     check(block_align == channels * 2 and byte_rate == rate * block_align, "byte rate or block alignment wrong")
     check(data_size == len(data) - 44, f"data size {data_size} for {len(data) - 44} bytes of samples")
     check(riff_size == len(data) - 8, f"RIFF size {riff_size} for a file of {len(data)} bytes")
+
+
+def tone_strength(samples, rate, frequency):
+    """Magnitude of one frequency in a sequence (Goertzel), per sample."""
+    coefficient = 2 * math.cos(2 * math.pi * frequency / rate)
+    previous, before = 0.0, 0.0
+    for sample in samples:
+        previous, before = sample + coefficient * previous - before, previous
+    power = previous * previous + before * before - coefficient * previous * before
+    return math.sqrt(max(power, 0.0)) / len(samples)
 
 
 def dominant_frequency(samples, channels, rate):
@@ -185,6 +196,83 @@ def case_no_device(session):
 
 case_no_device.session = dict(device=False)
 
+CHANNEL_TONES = (500, 1300, 2100, 3700)  # one on each input channel, no one a harmonic of another
+
+
+def case_four_channel_mic(session):
+    """The file is stereo: the device's first channel on the left, its second
+    on the right, and neither mixed with any other input."""
+    path = session.dir / "four.wav"
+    windows_path = f"Z:{path}".replace("/", "\\")
+    session.start_app()
+    session.play_tones(CHANNEL_TONES)
+    session.driver("click", "start")
+    session.driver("save-as", windows_path)
+    session.wait_for_status(lambda s: s == "Recording...", '"Recording..."')
+    time.sleep(4.0)
+    session.driver("click", "stop")
+    session.wait_for_status(lambda s: s == "Saved to: " + windows_path, '"Saved to: " and the path')
+    check_header(path)
+    params, samples = read_wav(path)
+    check(params.nchannels == 2 and params.framerate == session.rate,
+          f"{params.nchannels} channels at {params.framerate} Hz from a four-channel {session.rate} Hz device")
+    # The last second: the tones are steady there, whatever the start-up latency.
+    second = samples[-2 * session.rate:]
+    check(len(second) == 2 * session.rate, "less than a second recorded")
+    for channel, wanted in enumerate(CHANNEL_TONES[:2]):
+        strengths = {tone: tone_strength(second[channel::2], session.rate, tone) for tone in CHANNEL_TONES}
+        session.log.write(f"channel {channel}: {strengths}\n")
+        check(strengths[wanted] > 1000, f"channel {channel} lacks its {wanted} Hz tone: {strengths}")
+        for tone, strength in strengths.items():
+            check(tone == wanted or strength < strengths[wanted] / 100,
+                  f"channel {channel} holds the {tone} Hz of another input: {strengths}")
+    session.driver("close")
+    check(session.wait_for_exit() == 0, "exit code is not 0")
+
+
+case_four_channel_mic.session = dict(channels=4)
+
+
+def case_device_removed(session):
+    """The microphone goes away mid-recording: the window says so while the
+    recording goes on, and Stop saves what was captured before."""
+    path = session.dir / "removed.wav"
+    windows_path = f"Z:{path}".replace("/", "\\")
+    session.start_app()
+    session.play_tone(1000)
+    session.driver("click", "start")
+    session.driver("save-as", windows_path)
+    session.wait_for_status(lambda s: s == "Recording...", '"Recording..."')
+    time.sleep(4.0)
+    session.remove_microphone()
+    removed = time.monotonic()
+    status = session.wait_for_status(
+        lambda s: s.startswith("Recording... (no sound from the recording device for ")
+        or s.startswith("Saved to: " + windows_path + " (stopped: the recording device was lost)"),
+        "that the device stopped")
+    session.log.write(f"after {time.monotonic() - removed:.1f} s: {status}\n")
+    if status.startswith("Recording..."):
+        session.driver("click", "stop")
+        session.wait_for_status(lambda s: s.startswith("Saved to: " + windows_path), '"Saved to: " and the path')
+    check_header(path)
+    params, samples = read_wav(path)
+    seconds = params.nframes / params.framerate
+    check(4.0 - LATENCY_TOLERANCE <= seconds <= 4.5, f"{seconds:.2f} s saved from about 4 s before the removal")
+    check(abs(dominant_frequency(samples, params.nchannels, params.framerate) - 1000) < 10, "wrong tone")
+    session.driver("close")
+    check(session.wait_for_exit() == 0, "exit code is not 0")
+
+
+def case_close_while_starting(session):
+    """WM_CLOSE queued right behind the Save dialog's OK, onto a path that
+    cannot be written: the window is destroyed while the recording thread
+    starts, and the program must still end."""
+    session.start_app()
+    session.driver("click", "start")
+    session.driver("save-as-close", "Z:\\proc\\take.wav")
+    check(session.wait_for_exit(timeout=30) == 0, "exit code is not 0")
+
+
 CASES = {
     "mono_48000": tone_case(48000, 1, 3000),
     "stereo_44100": tone_case(44100, 2, 5000),
@@ -192,6 +280,9 @@ CASES = {
     "unwritable_path": case_unwritable_path,
     "close_while_recording": case_close_while_recording,
     "no_device": case_no_device,
+    "four_channel_mic": case_four_channel_mic,
+    "device_removed": case_device_removed,
+    "close_while_starting": case_close_while_starting,
 }
 
 
