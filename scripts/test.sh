@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Every test: the core's unit tests natively (debug, ThreadSanitizer,
 # AddressSanitizer with UndefinedBehaviorSanitizer), the Windows program
-# cross-built with mingw-w64, and the end-to-end tests of it under Wine.
+# cross-built with mingw-w64 and packaged, and the end-to-end tests of it
+# (and of its installer) under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -21,6 +22,10 @@ cmake --build --preset mingw -j "$jobs"
 echo "== benchmarks (built, not run: scripts/bench.sh runs them)"
 cmake --preset bench > /dev/null
 cmake --build --preset bench -j "$jobs"
+
+echo "== release: zip and installer, and what Explorer reads from Vellora.exe"
+scripts/package.sh
+python3 tests/e2e/check_release.py build/mingw build/release
 
 echo "== end-to-end tests under Wine"
 python3 tests/e2e/run_e2e.py build/mingw build/e2e

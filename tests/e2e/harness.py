@@ -30,6 +30,7 @@ def check(condition, message):
 class Session:
     def __init__(self, name, build_dir, out_dir, prefix_dir, rate=48000, channels=1, device=True):
         self.name = name
+        self.build_dir = Path(build_dir)
         self.exe = Path(build_dir) / "platform/win32/Vellora.exe"
         self.driver_exe = Path(build_dir) / "platform/win32/VelloraDriver.exe"
         self.dir = Path(out_dir) / name
@@ -170,6 +171,17 @@ class Session:
         if check_exit:
             check(code == 0, f"driver {' '.join(args)} failed: {err}")
         return out
+
+    def wine(self, program, *args, check_exit=True, timeout=120):
+        """Runs a Windows program to its end, and everything it started (an
+        uninstaller hands over to a copy of itself); returns its output."""
+        result = subprocess.run(["wine", str(program), *map(str, args)], env=self.env, stdin=subprocess.DEVNULL,
+                                capture_output=True, timeout=timeout)
+        subprocess.run(["wineserver", "-w"], env=self.env, timeout=timeout)
+        self.log.write(f"wine {program} {' '.join(map(str, args))} -> {result.returncode}\n")
+        if check_exit:
+            check(result.returncode == 0, f"{Path(program).name} {' '.join(map(str, args))} exited with {result.returncode}")
+        return result.stdout.decode("utf-8", "replace").strip() if result.returncode == 0 else ""
 
     def status(self):
         return self.driver("status")

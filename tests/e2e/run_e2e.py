@@ -3,7 +3,9 @@
 
 Usage: run_e2e.py BUILD_DIR OUT_DIR [CASE ...]
 BUILD_DIR holds the mingw-w64 build (Vellora.exe and VelloraDriver.exe);
-OUT_DIR receives each case's screenshots and logs, kept when a case fails.
+BUILD_DIR/../release the packaged release (scripts/package.sh), which the
+installer case installs; OUT_DIR receives each case's screenshots and logs,
+kept when a case fails.
 """
 
 import array
@@ -273,6 +275,42 @@ def case_close_while_starting(session):
     check(session.wait_for_exit(timeout=30) == 0, "exit code is not 0")
 
 
+def case_installer(session):
+    """The installer, run silently in a fresh prefix, puts the program, its
+    README, the uninstaller and a Start-menu shortcut where it promised; the
+    installed program records; the uninstaller removes all it installed."""
+    installers = sorted((session.build_dir.parent / "release").glob("Vellora-*-setup.exe"))
+    check(len(installers) == 1, f"expected one installer in build/release, found {installers}")
+    session.wine(installers[0], "/S")
+    users = [u for u in (session.prefix / "drive_c/users").iterdir() if (u / "AppData/Local").is_dir()]
+    check(len(users) == 1, f"no single user profile in the prefix: {users}")
+    folder = users[0] / "AppData/Local/Programs/Vellora"
+    shortcut = users[0] / "AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Vellora.lnk"
+    key = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vellora"
+    installed = sorted(p.name for p in folder.iterdir()) if folder.is_dir() else []
+    check(installed == ["README.txt", "Uninstall.exe", "Vellora.exe"], f"installed files: {installed}")
+    check((folder / "Vellora.exe").read_bytes() == session.exe.read_bytes(), "the installed program is not the one built")
+    check(shortcut.is_file(), "no Start-menu shortcut")
+    entry = session.wine("reg", "query", key)
+    check("Uninstall.exe" in entry and "DisplayName" in entry, f"no uninstall entry: {entry!r}")
+
+    session.exe = folder / "Vellora.exe"
+    path = session.dir / "installed.wav"
+    windows_path = f"Z:{path}".replace("/", "\\")
+    recorded, _ = record(session, windows_path, 3000, 3.0)
+    session.wait_for_status(lambda s: s == "Saved to: " + windows_path, '"Saved to: " and the path')
+    check_wav(path, session, 3000, recorded)
+    session.driver("close")
+    check(session.wait_for_exit() == 0, "exit code is not 0")
+
+    session.wine(folder / "Uninstall.exe", "/S")
+    check(not folder.exists(), f"left after uninstalling: {list(folder.rglob('*')) if folder.exists() else []}")
+    check(not shortcut.exists(), "the Start-menu shortcut is left after uninstalling")
+    check(session.wine("reg", "query", key, check_exit=False) == "", "the uninstall entry is left")
+
+
+case_installer.session = dict(fresh_prefix=True)
+
 CASES = {
     "mono_48000": tone_case(48000, 1, 3000),
     "stereo_44100": tone_case(44100, 2, 5000),
@@ -283,6 +321,7 @@ CASES = {
     "four_channel_mic": case_four_channel_mic,
     "device_removed": case_device_removed,
     "close_while_starting": case_close_while_starting,
+    "installer": case_installer,
 }
 
 
@@ -296,7 +335,9 @@ def main():
         case = CASES[name]
         started = time.monotonic()
         try:
-            with Session(name, build_dir, out_dir, prefix, **getattr(case, "session", {})) as session:
+            options = dict(getattr(case, "session", {}))
+            case_prefix = out_dir / name / "wineprefix" if options.pop("fresh_prefix", False) else prefix
+            with Session(name, build_dir, out_dir, case_prefix, **options) as session:
                 import signal
 
                 def too_long(*_):
