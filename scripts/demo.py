@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """A short recording through the real program on a private display and a
-virtual microphone playing a 1010 Hz tone. Leaves the WAV file and a
-screenshot of the window mid-recording in the folder it names."""
+virtual microphone playing a 1010 Hz tone. Leaves the WAV file and
+screenshots of the screen and of the window mid-recording in the folder it
+names."""
 
+import subprocess
 import sys
 import time
 from pathlib import Path
@@ -25,6 +27,10 @@ def main():
         session.wait_for_status(lambda s: s == "Recording...", '"Recording..."')
         time.sleep(4)
         shot = session.screenshot("window_while_recording")
+        left, top, right, bottom = session.rect("client")
+        window_shot = session.dir / "window.png"
+        subprocess.run(["convert", str(shot), "-crop", f"{right - left}x{bottom - top}+{left}+{top}", "+repage",
+                        str(window_shot)], check=True)
         session.driver("click", "stop")
         status = session.wait_for_status(lambda s: s.startswith("Saved to: "), '"Saved to: "')
         session.driver("close")
@@ -33,7 +39,7 @@ def main():
             tone.unlink()
     print(f"Status line: {status}")
     print(f"Recording of a {TONE_HZ} Hz tone: {wav}")
-    print(f"Screenshot of the window while recording: {shot}")
+    print(f"Screenshot of the screen while recording: {shot}, of the window alone: {window_shot}")
     print(f"Both are in {session.dir}")
 
 

@@ -11,7 +11,7 @@
 //                                       so that WM_CLOSE waits right behind the dialog's OK
 //   VelloraDriver cancel-dialog         press Cancel in the Save As dialog
 //   VelloraDriver status                print the status line (UTF-8)
-//   VelloraDriver rect start|stop|status|level|waveform|spectrum
+//   VelloraDriver rect client|start|stop|status|level|waveform|spectrum
 //                                       print "left top right bottom" in screen pixels
 //   VelloraDriver buttons               print "start stop" enabled states as 1/0
 //   VelloraDriver error-box             print the text of an "Error" box and press OK
@@ -138,10 +138,15 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (command == L"rect") {
     const int id = ControlId(argument);
-    HWND control = id == 0 ? GetDlgItem(main, 0) : GetDlgItem(main, id);
-    if (id < 0 || !control) return Fail("no such control");
+    HWND control = argument == L"client" ? main : GetDlgItem(main, id);
+    if ((id < 0 && control != main) || !control) return Fail("no such control");
     RECT rect;
-    GetWindowRect(control, &rect);
+    if (control == main) {
+      GetClientRect(main, &rect);
+      MapWindowPoints(main, nullptr, reinterpret_cast<POINT*>(&rect), 2);
+    } else {
+      GetWindowRect(control, &rect);
+    }
     PrintUtf8(std::to_wstring(rect.left) + L" " + std::to_wstring(rect.top) + L" " +
               std::to_wstring(rect.right) + L" " + std::to_wstring(rect.bottom));
     return 0;
