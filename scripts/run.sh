@@ -24,4 +24,7 @@ if have_display && have_audio; then
 fi
 
 echo "No display or no audio server here: recording a demonstration instead."
-exec python3 scripts/demo.py build/mingw build/demo
+# The demonstration drives the program with the end-to-end tests' driver.
+cmake --preset mingw-tests > /dev/null
+cmake --build --preset mingw-tests -j "$(nproc)" --target Vellora VelloraDriver
+exec python3 scripts/demo.py build/mingw-tests build/demo

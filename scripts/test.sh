@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Every test: the core's unit tests natively (debug, ThreadSanitizer,
-# AddressSanitizer with UndefinedBehaviorSanitizer), the Windows program
-# cross-built with mingw-w64 and packaged, and the end-to-end tests of it
-# (and of its installer) under Wine.
+# AddressSanitizer with UndefinedBehaviorSanitizer) and as Windows programs
+# under Wine; the Windows program cross-built with mingw-w64 and packaged;
+# the end-to-end tests of it (and of its installer) under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -14,6 +14,11 @@ for preset in debug tsan asan; do
   cmake --build --preset "$preset" -j "$jobs"
   ctest --preset "$preset" -j "$jobs"
 done
+
+echo "== unit tests as Windows programs, under Wine"
+cmake --preset mingw-tests > /dev/null
+cmake --build --preset mingw-tests -j "$jobs"
+ctest --preset mingw-tests -j "$jobs"
 
 echo "== Windows program"
 cmake --preset mingw > /dev/null
@@ -28,4 +33,4 @@ scripts/package.sh
 python3 tests/e2e/check_release.py build/mingw build/release
 
 echo "== end-to-end tests under Wine"
-python3 tests/e2e/run_e2e.py build/mingw build/e2e
+python3 tests/e2e/run_e2e.py build/mingw-tests build/e2e

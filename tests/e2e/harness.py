@@ -32,7 +32,7 @@ class Session:
         self.name = name
         self.build_dir = Path(build_dir)
         self.exe = Path(build_dir) / "platform/win32/Vellora.exe"
-        self.driver_exe = Path(build_dir) / "platform/win32/VelloraDriver.exe"
+        self.driver_exe = Path(build_dir) / "tests/e2e/VelloraDriver.exe"
         self.dir = Path(out_dir) / name
         self.prefix = Path(prefix_dir)
         self.rate = rate

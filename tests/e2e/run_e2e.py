@@ -2,7 +2,8 @@
 """End-to-end tests of Vellora.exe under Wine, driven as a user would drive it.
 
 Usage: run_e2e.py BUILD_DIR OUT_DIR [CASE ...]
-BUILD_DIR holds the mingw-w64 build (Vellora.exe and VelloraDriver.exe);
+BUILD_DIR holds the mingw-w64 build with its tests (Vellora.exe and
+VelloraDriver.exe; preset mingw-tests);
 BUILD_DIR/../release the packaged release (scripts/package.sh), which the
 installer case installs; OUT_DIR receives each case's screenshots and logs,
 kept when a case fails.
@@ -289,7 +290,8 @@ def case_installer(session):
     key = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vellora"
     installed = sorted(p.name for p in folder.iterdir()) if folder.is_dir() else []
     check(installed == ["README.txt", "Uninstall.exe", "Vellora.exe"], f"installed files: {installed}")
-    check((folder / "Vellora.exe").read_bytes() == session.exe.read_bytes(), "the installed program is not the one built")
+    released = installers[0].with_name(installers[0].name.replace("-setup.exe", "")) / "Vellora.exe"
+    check((folder / "Vellora.exe").read_bytes() == released.read_bytes(), "the installed program is not the one released")
     check(shortcut.is_file(), "no Start-menu shortcut")
     entry = session.wine("reg", "query", key)
     check("Uninstall.exe" in entry and "DisplayName" in entry, f"no uninstall entry: {entry!r}")
