@@ -6,12 +6,18 @@
 #include "analysis/spectrum_analyser.h"
 #include "state/recorder_state.h"
 
+void (*beforeWorkerSleeps)() = nullptr;
+
 void AnalysisThreadMain() {
   while (analysisRunning.load()) {
     AnalysisFrame frame;
     {
       std::unique_lock lock(queueMutex);
-      queueSignal.wait(lock, [] { return !frameQueue.empty() || !analysisRunning.load(); });
+      queueSignal.wait(lock, [] {
+        if (!frameQueue.empty() || !analysisRunning.load()) return true;
+        if (beforeWorkerSleeps) beforeWorkerSleeps();
+        return false;
+      });
       if (!analysisRunning.load()) return;
       frame = std::move(frameQueue.front());
       frameQueue.pop();

@@ -1,5 +1,10 @@
 #pragma once
 
+// Called by the worker, holding queueMutex, when it has found no frame and
+// no stop and is about to sleep. Null in the program; a test sets it to
+// hold that moment open, where a stop made without the lock would be lost.
+extern void (*beforeWorkerSleeps)();
+
 // Body of the analysis worker: analyses queued frames, oldest first, until
 // analysisRunning is cleared.
 void AnalysisThreadMain();

@@ -93,7 +93,7 @@ void ReferenceAnalyseBench(benchmark::State& state) {
   EnsureWindowTable();
   const auto frame = ToneFrame();
   for (auto _ : state) {
-    auto result = ReferenceAnalyseFrame(frame.data(), frame.size(), 48000, windowTable);
+    auto result = ReferenceAnalyseFrame(frame.data(), frame.size(), 48000);
     benchmark::DoNotOptimize(result.spectrum.data());
   }
 }

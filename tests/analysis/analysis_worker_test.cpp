@@ -125,6 +125,26 @@ TEST_F(AnalysisWorker, StopBeforeTheWorkerTakesLeavesFramesForTheNextOne) {
   EXPECT_EQ(posted[1].peakAtPost, 100.0f);
 }
 
+// The stop must not slip between the worker's test of its condition and
+// its sleep: held open here for 200 ms, a stop made there without the lock
+// would be lost, and the join would never return.
+TEST_F(AnalysisWorker, StopCannotSlipBetweenTheWorkersTestAndItsSleep) {
+  static std::atomic<bool> inGap{false};
+  beforeWorkerSleeps = [] {
+    inGap.store(true);
+    std::this_thread::sleep_for(200ms);
+  };
+  RunWithWatchdog(
+      [] {
+        StartAnalysisWorker();
+        while (!inGap.load()) std::this_thread::yield();
+        StopAnalysisWorker();
+      },
+      20s, "stop during the worker's last look before sleeping");
+  beforeWorkerSleeps = nullptr;
+  EXPECT_FALSE(analysisThread.joinable());
+}
+
 // Starts and stops many workers in a row, with and without frames on the
 // way: no stop may be lost (the join would hang), and every frame queued is
 // either analysed exactly once or still waiting.

@@ -97,7 +97,13 @@ TEST_F(RecordingThread, StereoPcmTakeHoldsEverySampleInOrder) {
     packet.frames = frames;
     source.AddPacket(packet);
   }
+  // The window may open the file as soon as it hears: it must be complete.
+  std::uintmax_t sizeWhenDone = 0;
+  testNotifier.onPost = [&](unsigned message) {
+    if (message == WM_RECORDING_DONE) sizeWhenDone = fs::file_size(path);
+  };
   Record(source);
+  EXPECT_EQ(sizeWhenDone, 44 + 2 * next);
 
   const auto wav = ReadWav(path);
   ASSERT_EQ(wav.samples.size(), next);
@@ -322,6 +328,31 @@ TEST_F(RecordingThread, LengthLimitEndsTheRecordingAtAWholeFrame) {
   ExpectEndedCleanly();
 }
 
+// A GetBuffer that fails hands out nothing: polling goes on and the packet
+// comes next time. Stop ends the drain after the packet in hand, however
+// many more are waiting.
+TEST_F(RecordingThread, FailedGetBufferIsRetriedAndStopEndsTheDrain) {
+  ScriptedAudioSource retried(Pcm16Format(1, 48000));
+  for (std::int16_t p = 0; p < 3; ++p) retried.AddPacket(Pcm16Packet({p, p}, 1));
+  retried.FailAt("GetBuffer", static_cast<AudioResult>(0x80004005u), 2);
+  Record(retried);
+  EXPECT_EQ(ReadWav(path).samples, (std::vector<std::int16_t>{0, 0, 1, 1, 2, 2}));
+  EXPECT_EQ(std::count(retried.calls.begin(), retried.calls.end(), "GetBuffer"), 5);
+  EXPECT_EQ(recordingOutcome.load(), RecordingOutcome::Saved);
+
+  ScriptedAudioSource waiting(Pcm16Format(1, 48000));
+  waiting.whenDrained = ScriptedAudioSource::WhenDrained::KeepPolling;
+  for (std::int16_t p = 0; p < 5; ++p) waiting.AddPacket(Pcm16Packet({p}, 1));
+  std::size_t processed = 0;
+  testNotifier.onPost = [&](unsigned message) {
+    if (message == WM_UPDATE_VISUALS && ++processed == 2) isRecording.store(false);  // Stop
+  };
+  Record(waiting);
+  EXPECT_EQ(ReadWav(path).samples, (std::vector<std::int16_t>{0, 1}));
+  EXPECT_EQ(waiting.released, (std::vector<std::uint32_t>{1, 1}));
+  EXPECT_EQ(recordingOutcome.load(), RecordingOutcome::Saved);
+}
+
 TEST_F(RecordingThread, LostDeviceEndsTheRecordingAndSavesIt) {
   ScriptedAudioSource source(FloatFormat(1, 48000));
   source.whenDrained = ScriptedAudioSource::WhenDrained::FailNextPacketSize;
@@ -387,6 +418,9 @@ TEST_F(RecordingThread, WriteFailureIsNotASavedRecording) {
   ExpectEndedCleanly();
 }
 
+// No single code page holds umlauts, kanji and Cyrillic together: in the
+// Windows build this proves the path reaches the file system as UTF-16, not
+// through the ANSI code page.
 TEST_F(RecordingThread, NonAsciiFileNameIsWrittenUnderExactlyThatName) {
   ScriptedAudioSource source(Pcm16Format(1, 22050));
   source.AddPacket(Pcm16Packet({1, 2, 3}, 1));

@@ -47,7 +47,9 @@ class PacketPipeline : public ::testing::Test {
   SampleTake take;
 };
 
-TEST(FloatToPcm16, ClampsScalesAndTruncates) {
+// One sample at a time, and in a packet, whose samples are converted four at
+// a time with the rest one by one: every input gives the same on each path.
+TEST_F(PacketPipeline, FloatToPcm16ClampsScalesAndTruncatesOnEveryPath) {
   const float tiny = 1.0f / 32767.0f;
   const struct {
     float in;
@@ -67,8 +69,19 @@ TEST(FloatToPcm16, ClampsScalesAndTruncates) {
       {std::numeric_limits<float>::quiet_NaN(), 0},
       {-std::numeric_limits<float>::quiet_NaN(), 0},
   };
-  for (const auto& c : cases) EXPECT_EQ(FloatToPcm16(c.in), c.out) << "input " << c.in;
+  std::vector<float> packet;
+  std::vector<std::int16_t> expected;
+  for (int round = 0; round < 2; ++round) {  // 26 samples: six groups of four, and two
+    for (const auto& c : cases) {
+      EXPECT_EQ(FloatToPcm16(c.in), c.out) << "input " << c.in;
+      packet.push_back(c.in);
+      expected.push_back(c.out);
+    }
+  }
+  ASSERT_TRUE(Process(FloatPacket(packet, 1), FloatFormat(1, 48000)));
+  EXPECT_EQ(Take(), expected);
 }
+
 
 TEST(CaptureFormatTests, EncodingsAndUntrustworthyRecords) {
   using E = SampleEncoding;

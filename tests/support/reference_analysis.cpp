@@ -1,5 +1,6 @@
 #include "support/reference_analysis.h"
 
+#include <bit>
 #include <cmath>
 #include <utility>
 
@@ -38,9 +39,30 @@ void ReferenceFftInPlace(std::span<float> re, std::span<float> im) {
   }
 }
 
+const std::vector<float>& ReferenceWindowTable() {
+  static const std::vector<float> table = [] {
+    // 2*pi and 4*pi rounded to single, given by their bit patterns.
+    const float twoPi = std::bit_cast<float>(0x40C90FDBu);
+    const float fourPi = std::bit_cast<float>(0x41490FDBu);
+    std::vector<float> w(65536);
+    for (std::size_t i = 0; i < w.size(); ++i) {
+      const float x = static_cast<float>(i);
+      float theta1 = twoPi * x;
+      theta1 = theta1 / 65535.0f;
+      float theta2 = fourPi * x;
+      theta2 = theta2 / 65535.0f;
+      const double first = 0.42 - 0.5 * static_cast<double>(std::cos(theta1));
+      w[i] = static_cast<float>(first + 0.08 * static_cast<double>(std::cos(theta2)));
+    }
+    return w;
+  }();
+  return table;
+}
+
 ReferenceAnalysis ReferenceAnalyseFrame(const std::int16_t* samples, std::size_t count,
-                                        std::int32_t sampleRate, std::span<const float> window) {
+                                        std::int32_t sampleRate) {
   constexpr std::size_t N = 65536;
+  const std::vector<float>& window = ReferenceWindowTable();
   std::vector<float> re(N, 0.0f);
   std::vector<float> im(N, 0.0f);
   for (std::size_t i = 0; i < N && i < count; ++i) {

@@ -18,9 +18,15 @@ const char* ObjectName(AudioObject object) {
 }
 }  // namespace
 
+bool ScriptedAudioSource::Fails(const char* operation) {
+  if (failing != operation || failuresLeft == 0) return false;
+  --failuresLeft;
+  return true;
+}
+
 AudioResult ScriptedAudioSource::Call(const char* operation) {
   calls.emplace_back(operation);
-  return failing == operation ? failureCode : 0;
+  return Fails(operation) ? failureCode : 0;
 }
 
 void ScriptedAudioSource::InitializeCom() { calls.emplace_back("InitializeCom"); }
@@ -59,7 +65,9 @@ AudioResult ScriptedAudioSource::GetNextPacketSize(std::uint32_t& frames) {
 AudioResult ScriptedAudioSource::GetBuffer(const std::uint8_t*& data, std::uint32_t& frames,
                                            std::uint32_t& flags) {
   calls.emplace_back("GetBuffer");
+  // A failed call hands out nothing: the packet stays for the next one.
   if (packets.empty()) return E_FAIL_RESULT;
+  if (Fails("GetBuffer")) return failureCode;
   handedOut = std::move(packets.front());
   packets.pop_front();
   ++packetsServed;
@@ -67,7 +75,6 @@ AudioResult ScriptedAudioSource::GetBuffer(const std::uint8_t*& data, std::uint3
   data = handedOut->bytes.data();
   frames = handedOut->frames;
   flags = handedOut->flags;
-  if (failing == "GetBuffer") return E_FAIL_RESULT;
   return 0;
 }
 

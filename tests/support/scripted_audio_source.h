@@ -32,10 +32,13 @@ class ScriptedAudioSource : public AudioSource {
   explicit ScriptedAudioSource(CaptureFormat mixFormat) : format(mixFormat) {}
 
   void AddPacket(Packet packet) { packets.push_back(std::move(packet)); }
-  // The named operation (as in the call log) returns failure, with this code.
-  void FailAt(std::string operation, AudioResult code = static_cast<AudioResult>(0x80004005u)) {
+  // The named operation (as in the call log) returns failure, with this
+  // code, the given number of times (every time by default).
+  void FailAt(std::string operation, AudioResult code = static_cast<AudioResult>(0x80004005u),
+              std::size_t times = SIZE_MAX) {
     failing = std::move(operation);
     failureCode = code;
+    failuresLeft = times;
   }
 
   WhenDrained whenDrained = WhenDrained::ClearIsRecording;
@@ -66,12 +69,14 @@ class ScriptedAudioSource : public AudioSource {
 
  private:
   AudioResult Call(const char* operation);
+  bool Fails(const char* operation);
 
   CaptureFormat format;
   std::deque<Packet> packets;
   std::optional<Packet> handedOut;
   std::string failing;
   AudioResult failureCode = 0;
+  std::size_t failuresLeft = 0;
   std::chrono::steady_clock::time_point nextPacketAt{};
 };
 

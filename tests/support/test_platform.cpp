@@ -12,9 +12,15 @@ TestNotifier testNotifier;
 std::function<std::unique_ptr<AudioSource>()> testAudioSourceFactory;
 
 void TestNotifier::Record(WindowHandle target, unsigned message) {
+  if (onPost) onPost(message);
+  std::size_t spectrumBins = 0;
+  {
+    std::lock_guard lock(spectrumMutex);
+    spectrumBins = spectrum.size();
+  }
   {
     std::lock_guard lock(mutex);
-    log.push_back({target, message, peakFrequencyHz.load(), stalledSeconds.load()});
+    log.push_back({target, message, peakFrequencyHz.load(), stalledSeconds.load(), spectrumBins});
   }
   posted.notify_all();
 }
@@ -76,6 +82,7 @@ void ResetSharedState() {
   }
   outputPath = L"output.wav";
   testNotifier.Clear();
+  testNotifier.onPost = nullptr;
 }
 
 void RunWithWatchdog(const std::function<void()>& body, std::chrono::seconds limit,

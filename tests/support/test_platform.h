@@ -20,11 +20,16 @@ struct PostedNotification {
   unsigned message;
   float peakAtPost;  // peakFrequencyHz when it was posted: shows which analysis posted it
   std::uint32_t stalledAtPost;  // stalledSeconds when it was posted
+  std::size_t spectrumBinsAtPost;  // spectrum.size() when it was posted
 };
 
 class TestNotifier {
  public:
   void Record(WindowHandle target, unsigned message);
+  // Runs on the posting thread for every notification, before it is logged:
+  // a test looks at what exists at the moment of posting. Set it while no
+  // thread posts.
+  std::function<void(unsigned message)> onPost;
   std::vector<PostedNotification> Posted() const;
   std::size_t Count(unsigned message) const;
   // Waits until `count` messages of this id have been posted; false on timeout.
