@@ -149,27 +149,25 @@ void PacketBench(benchmark::State& state, CaptureFormat format, std::uint32_t fr
   }
 }
 
-void StereoFloatPacketBench(benchmark::State& state) {
+// A device's float mix format, as the shared-mode engine reports it.
+CaptureFormat FloatMixFormat(std::uint16_t channels) {
   CaptureFormat format;
   format.wFormatTag = FORMAT_TAG_EXTENSIBLE;
   format.SubFormat = SUBTYPE_IEEE_FLOAT;
-  format.nChannels = 2;
+  format.nChannels = channels;
   format.nSamplesPerSec = 48000;
-  format.nBlockAlign = 8;
+  format.nBlockAlign = static_cast<std::uint16_t>(4 * channels);
   format.wBitsPerSample = 32;
-  PacketBench(state, format, 480, RandomFloats(960, 5));
+  return format;
+}
+
+void StereoFloatPacketBench(benchmark::State& state) {
+  PacketBench(state, FloatMixFormat(2), 480, RandomFloats(2 * 480, 5));
 }
 
 // A six-channel device: the first two channels picked out of every frame.
 void SixChannelFloatPacketBench(benchmark::State& state) {
-  CaptureFormat format;
-  format.wFormatTag = FORMAT_TAG_EXTENSIBLE;
-  format.SubFormat = SUBTYPE_IEEE_FLOAT;
-  format.nChannels = 6;
-  format.nSamplesPerSec = 48000;
-  format.nBlockAlign = 24;
-  format.wBitsPerSample = 32;
-  PacketBench(state, format, 480, RandomFloats(6 * 480, 5));
+  PacketBench(state, FloatMixFormat(6), 480, RandomFloats(6 * 480, 5));
 }
 
 void MonoPcmPacketBench(benchmark::State& state) {

@@ -20,6 +20,41 @@ int WaveformRow(std::int16_t sample, int mid, int height) {
   return mid - Truncate(static_cast<float>(halved) / 32768.0f);
 }
 
+// The samples the trace passes through, one per column: every step-th from
+// the first. None when there are fewer than two samples.
+template <typename Samples>
+std::vector<std::int16_t> ColumnSamples(const Samples& samples, int width) {
+  std::vector<std::int16_t> columns;
+  const std::size_t n = samples.size();
+  if (n < 2 || width <= 0) return columns;
+  const std::size_t step = ColumnStep(n, width);
+  for (std::size_t x = 0; x * step < n && x < static_cast<std::size_t>(width); ++x) {
+    columns.push_back(samples[x * step]);
+  }
+  return columns;
+}
+
+PanelDrawing WaveformThrough(PanelRect rect, std::span<const std::int16_t> columns) {
+  PanelDrawing drawing;
+  drawing.primitives.push_back(FillBackground{rect});
+  const int width = rect.right - rect.left;
+  const int height = rect.bottom - rect.top;
+  if (width <= 0 || height <= 0) return drawing;  // nothing to draw on
+
+  const int mid = (rect.top + rect.bottom) / 2;
+  drawing.primitives.push_back(
+      Stroke{{PenStyle::Dot, 1, CENTRE_LINE_COLOUR}, {{rect.left, mid}, {rect.right, mid}}});
+  if (columns.empty()) return drawing;
+
+  Stroke trace{{PenStyle::Solid, 1, TRACE_COLOUR}, {}};
+  for (std::size_t x = 0; x < columns.size(); ++x) {
+    trace.points.push_back({rect.left + static_cast<int>(x), WaveformRow(columns[x], mid, height)});
+  }
+  drawing.primitives.push_back(std::move(trace));
+  drawing.drewData = true;
+  return drawing;
+}
+
 }  // namespace
 
 PanelDrawing LevelPanel(PanelRect rect, float level) {
@@ -34,28 +69,7 @@ PanelDrawing LevelPanel(PanelRect rect, float level) {
 }
 
 PanelDrawing WaveformPanel(PanelRect rect, std::span<const std::int16_t> samples) {
-  PanelDrawing drawing;
-  drawing.primitives.push_back(FillBackground{rect});
-  const int width = rect.right - rect.left;
-  const int height = rect.bottom - rect.top;
-  if (width <= 0 || height <= 0) return drawing;  // nothing to draw on
-
-  const int mid = (rect.top + rect.bottom) / 2;
-  drawing.primitives.push_back(
-      Stroke{{PenStyle::Dot, 1, CENTRE_LINE_COLOUR}, {{rect.left, mid}, {rect.right, mid}}});
-
-  const std::size_t n = samples.size();
-  if (n < 2) return drawing;
-  const std::size_t step = ColumnStep(n, width);
-
-  Stroke trace{{PenStyle::Solid, 1, TRACE_COLOUR}, {{rect.left, WaveformRow(samples[0], mid, height)}}};
-  for (std::size_t x = 1; x * step < n && x < static_cast<std::size_t>(width); ++x) {
-    trace.points.push_back(
-        {rect.left + static_cast<int>(x), WaveformRow(samples[x * step], mid, height)});
-  }
-  drawing.primitives.push_back(std::move(trace));
-  drawing.drewData = true;
-  return drawing;
+  return WaveformThrough(rect, ColumnSamples(samples, rect.right - rect.left));
 }
 
 PanelDrawing SpectrumPanel(PanelRect rect, std::span<const float> values, float peakHz) {
@@ -105,12 +119,14 @@ PanelDrawing SpectrumPanel(PanelRect rect, std::span<const float> values, float 
 PanelDrawing CurrentLevelPanel(PanelRect rect) { return LevelPanel(rect, levelValue.load()); }
 
 PanelDrawing CurrentWaveformPanel(PanelRect rect) {
-  std::vector<std::int16_t> samples;
+  // Only the samples the trace passes through are copied: a few hundred of
+  // the 65536, so the recording thread waits for the lock no longer.
+  std::vector<std::int16_t> columns;
   {
     std::lock_guard lock(displayMutex);
-    samples.assign(leftDisplay.begin(), leftDisplay.end());
+    columns = ColumnSamples(leftDisplay, rect.right - rect.left);
   }
-  return WaveformPanel(rect, samples);
+  return WaveformThrough(rect, columns);
 }
 
 PanelDrawing CurrentSpectrumPanel(PanelRect rect) {

@@ -75,8 +75,9 @@ PanelDrawing LevelPanel(PanelRect rect, float level);
 PanelDrawing WaveformPanel(PanelRect rect, std::span<const std::int16_t> samples);
 PanelDrawing SpectrumPanel(PanelRect rect, std::span<const float> values, float peakHz);
 
-// The same panels from the shared state: one atomic load, or a copy made
-// under the container's mutex and drawn after it is released.
+// The same panels from the shared state: one atomic load, or a copy of what
+// the panel draws, made under the container's mutex and drawn after it is
+// released.
 PanelDrawing CurrentLevelPanel(PanelRect rect);
 PanelDrawing CurrentWaveformPanel(PanelRect rect);
 PanelDrawing CurrentSpectrumPanel(PanelRect rect);

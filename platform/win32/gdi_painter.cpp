@@ -1,5 +1,7 @@
 #include "platform/win32/gdi_painter.h"
 
+#include <vector>
+
 #include "display/panels.h"
 
 namespace {
@@ -25,12 +27,15 @@ struct Painter {
   }
 
   void operator()(const Stroke& line) const {
-    if (line.points.empty()) return;
+    if (line.points.size() < 2) return;
     HPEN pen = CreatePen(line.pen.style == PenStyle::Dot ? PS_DOT : PS_SOLID, line.pen.width,
                          line.pen.colour);
     HGDIOBJ previous = SelectObject(dc, pen);
-    MoveToEx(dc, line.points[0].x, line.points[0].y, nullptr);
-    for (std::size_t i = 1; i < line.points.size(); ++i) LineTo(dc, line.points[i].x, line.points[i].y);
+    // One call for the whole trace: the same lines as a move and a LineTo
+    // to each point, each without its end point.
+    std::vector<POINT> points(line.points.size());
+    for (std::size_t i = 0; i < points.size(); ++i) points[i] = {line.points[i].x, line.points[i].y};
+    Polyline(dc, points.data(), static_cast<int>(points.size()));
     SelectObject(dc, previous);
     DeleteObject(pen);
   }
@@ -42,21 +47,90 @@ struct Painter {
   }
 };
 
-BOOL Paint(HDC dc, const PanelDrawing& drawing) {
+// An off-screen image of one panel. The primitives are drawn into it and
+// reach the screen in one copy: the window never shows a panel half drawn
+// (no flicker between the fill and the trace), and under Wine one image
+// goes to the X server instead of a request per fill, line and label.
+// UI thread only; kept from paint to paint while the panel's size holds.
+class PanelImage {
+ public:
+  PanelImage() = default;
+  PanelImage(const PanelImage&) = delete;
+  PanelImage& operator=(const PanelImage&) = delete;
+  ~PanelImage() { Release(); }
+
+  // A device context whose bitmap covers rect, in rect's coordinates; null
+  // when the system has none to give.
+  HDC For(HDC screen, const RECT& rect) {
+    const int width = rect.right - rect.left;
+    const int height = rect.bottom - rect.top;
+    if (dc == nullptr || width != imageWidth || height != imageHeight) {
+      Release();
+      dc = CreateCompatibleDC(screen);
+      bitmap = dc != nullptr ? CreateCompatibleBitmap(screen, width, height) : nullptr;
+      if (bitmap == nullptr) {
+        if (dc != nullptr) DeleteDC(dc);
+        dc = nullptr;
+        return nullptr;
+      }
+      original = SelectObject(dc, bitmap);
+      imageWidth = width;
+      imageHeight = height;
+    }
+    // The state the panel's own device context comes with (the control set
+    // it up for drawing): dotted lines fill their gaps with its background
+    // colour, and labels use its font.
+    SetBkMode(dc, GetBkMode(screen));
+    SetBkColor(dc, GetBkColor(screen));
+    SetTextColor(dc, GetTextColor(screen));
+    SelectObject(dc, GetCurrentObject(screen, OBJ_FONT));
+    SetViewportOrgEx(dc, -rect.left, -rect.top, nullptr);
+    return dc;
+  }
+
+ private:
+  void Release() {
+    if (dc == nullptr) return;
+    SelectObject(dc, original);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    dc = nullptr;
+  }
+
+  HDC dc = nullptr;
+  HBITMAP bitmap = nullptr;
+  HGDIOBJ original = nullptr;
+  int imageWidth = 0;
+  int imageHeight = 0;
+};
+
+BOOL Paint(PanelImage& image, const DRAWITEMSTRUCT* item, const PanelDrawing& drawing) {
+  const RECT& rect = item->rcItem;
+  HDC imageDc = image.For(item->hDC, rect);
+  // Without an image the panel is drawn on the screen directly.
+  HDC dc = imageDc != nullptr ? imageDc : item->hDC;
   for (const Primitive& primitive : drawing.primitives) std::visit(Painter{dc}, primitive);
+  if (imageDc != nullptr) {
+    BitBlt(item->hDC, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, imageDc, rect.left,
+           rect.top, SRCCOPY);
+  }
   return drawing.drewData ? TRUE : FALSE;
 }
+
+PanelImage levelImage;
+PanelImage waveformImage;
+PanelImage spectrumImage;
 
 }  // namespace
 
 BOOL DrawLevelPanel(const DRAWITEMSTRUCT* item) {
-  return Paint(item->hDC, CurrentLevelPanel(ToPanelRect(item->rcItem)));
+  return Paint(levelImage, item, CurrentLevelPanel(ToPanelRect(item->rcItem)));
 }
 
 BOOL DrawWaveformPanel(const DRAWITEMSTRUCT* item) {
-  return Paint(item->hDC, CurrentWaveformPanel(ToPanelRect(item->rcItem)));
+  return Paint(waveformImage, item, CurrentWaveformPanel(ToPanelRect(item->rcItem)));
 }
 
 BOOL DrawSpectrumPanel(const DRAWITEMSTRUCT* item) {
-  return Paint(item->hDC, CurrentSpectrumPanel(ToPanelRect(item->rcItem)));
+  return Paint(spectrumImage, item, CurrentSpectrumPanel(ToPanelRect(item->rcItem)));
 }

@@ -147,9 +147,11 @@ TEST(CurrentPanels, DrawFromTheSharedState) {
   ResetSharedState();
   levelValue.store(0.5f);
   peakFrequencyHz.store(1000.04f);
+  std::vector<std::int16_t> samples(65536);
+  for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<std::int16_t>(i * 7 % 65536 - 32768);
   {
     std::lock_guard lock(displayMutex);
-    leftDisplay.assign(1000, 32767);
+    leftDisplay.assign(samples.begin(), samples.end());
   }
   {
     std::lock_guard lock(spectrumMutex);
@@ -157,7 +159,11 @@ TEST(CurrentPanels, DrawFromTheSharedState) {
     spectrum[1365] = 1.0f;
   }
   EXPECT_EQ(std::get<FillSolid>(CurrentLevelPanel(LEVEL_RECT).primitives[1]).rect.right, 170);
-  EXPECT_EQ(Only<Stroke>(CurrentWaveformPanel(PANEL_RECT)).at(1).points[0].y, 1);
+  // The trace from the shared buffer passes through the same samples as the
+  // one drawn from a copy of it: one per column, every 192nd.
+  const auto trace = Only<Stroke>(CurrentWaveformPanel(PANEL_RECT)).at(1).points;
+  EXPECT_EQ(trace, Only<Stroke>(WaveformPanel(PANEL_RECT, samples)).at(1).points);
+  EXPECT_EQ(trace.size(), 340u);
   const auto spectrumDrawing = CurrentSpectrumPanel(PANEL_RECT);
   EXPECT_EQ(Only<Label>(spectrumDrawing).at(0).text, L"Peak: 1000.0 Hz");
   EXPECT_EQ(Only<Stroke>(spectrumDrawing).at(1).points[0].x, 14);

@@ -1,0 +1,98 @@
+#!/usr/bin/env python3
+"""What recording costs the machine: each thread's share of one core while
+Vellora.exe records a stereo 48 kHz tone under Wine, on a private display
+and virtual microphone.
+
+Usage: bench_window.py SECONDS ROUNDS OUT_DIR EXE [EXE ...] (scripts/bench_window.sh runs it)
+Every EXE is measured ROUNDS times, the programs taking turns, so that a
+shared machine's drift falls on all alike; the table gives the medians.
+The driver comes from build/mingw-tests.
+"""
+
+import os
+import statistics
+import sys
+import time
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests/e2e"))
+from harness import Session  # noqa: E402
+
+TICKS = os.sysconf("SC_CLK_TCK")
+
+
+def program_pid(name):
+    """The Linux process that runs the Windows program (not Wine's launcher)."""
+    for entry in Path("/proc").iterdir():
+        if not entry.name.isdigit():
+            continue
+        try:
+            command = (entry / "cmdline").read_bytes().split(b"\0")
+        except OSError:
+            continue
+        # Wine names the program's process after it, in the first argument.
+        if command[0].replace(b"\\", b"/").split(b"/")[-1] == name.encode():
+            return int(entry.name)
+    return None
+
+
+def thread_times(pid):
+    """{tid: (name, cpu seconds)} of every thread of the process."""
+    times = {}
+    for task in Path(f"/proc/{pid}/task").iterdir():
+        try:
+            stat = (task / "stat").read_text()
+            name = (task / "comm").read_text().strip()
+        except OSError:
+            continue
+        fields = stat[stat.rindex(")") + 2:].split()
+        times[int(task.name)] = (name, (int(fields[11]) + int(fields[12])) / TICKS)
+    return times
+
+
+def measure(exe, seconds, out_dir, round_number):
+    build = Path(__file__).resolve().parent.parent / "build/mingw-tests"
+    with Session(f"bench_{round_number}", build, out_dir, out_dir / "wineprefix", rate=48000, channels=2) as s:
+        s.exe = Path(exe).resolve()
+        s.start_app()
+        s.play_tone(1010)
+        s.driver("click", "start")
+        s.driver("save-as", "Z:" + str(s.dir / "bench.wav").replace("/", "\\"))
+        s.wait_for_status(lambda t: t == "Recording...", '"Recording..."')
+        time.sleep(3)  # past the start: the spectrum is being computed
+        pid = program_pid(s.exe.name)
+        before, start = thread_times(pid), time.monotonic()
+        time.sleep(seconds)
+        after, elapsed = thread_times(pid), time.monotonic() - start
+        s.driver("click", "stop")
+        s.wait_for_status(lambda t: t.startswith("Saved to: "), '"Saved to: "')
+        s.driver("close")
+        s.wait_for_exit()
+    main_tid = pid
+    shares = {}
+    for tid, (name, cpu) in after.items():
+        used = cpu - before.get(tid, (name, 0.0))[1]
+        label = "window (main thread)" if tid == main_tid else name
+        shares.setdefault(label, 0.0)
+        shares[label] += 100.0 * used / elapsed
+    shares["whole program"] = sum(shares.values())
+    return shares
+
+
+def main():
+    seconds, rounds, out_dir = float(sys.argv[1]), int(sys.argv[2]), Path(sys.argv[3]).resolve()
+    exes = sys.argv[4:]
+    results = {exe: [] for exe in exes}
+    for r in range(rounds):
+        for i, exe in enumerate(exes):
+            results[exe].append(measure(exe, seconds, out_dir, f"{r}_{i}"))
+    for exe, runs in results.items():
+        print(f"\n{exe}: % of one core, median of {len(runs)} recordings of {seconds:.0f} s")
+        labels = sorted({label for run in runs for label in run}, key=lambda l: (l != "whole program", l))
+        for label in labels:
+            values = [run.get(label, 0.0) for run in runs]
+            print(f"  {label:32s} {statistics.median(values):6.2f}   ({', '.join(f'{v:.2f}' for v in values)})")
+
+
+if __name__ == "__main__":
+    main()
