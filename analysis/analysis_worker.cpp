@@ -1,5 +1,6 @@
 #include "analysis/analysis_worker.h"
 
+#include <new>
 #include <system_error>
 #include <utility>
 
@@ -22,7 +23,12 @@ void AnalysisThreadMain() {
       frame = std::move(frameQueue.front());
       frameQueue.pop();
     }
-    AnalyseFrame(frame.data(), frame.size(), sampleRate);
+    try {
+      AnalyseFrame(frame.data(), frame.size(), sampleRate);
+    } catch (const std::bad_alloc&) {
+      // No memory for the working arrays: this frame goes without a
+      // spectrum, and the recording, which needs none, goes on.
+    }
   }
 }
 

@@ -6,7 +6,7 @@
 extern void (*beforeWorkerSleeps)();
 
 // Body of the analysis worker: analyses queued frames, oldest first, until
-// analysisRunning is cleared.
+// analysisRunning is cleared. A frame that finds no memory is dropped.
 void AnalysisThreadMain();
 
 // Recording thread: sets analysisRunning and starts the worker in

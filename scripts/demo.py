@@ -40,7 +40,7 @@ def main():
     print(f"Status line: {status}")
     print(f"Recording of a {TONE_HZ} Hz tone: {wav}")
     print(f"Screenshot of the screen while recording: {shot}, of the window alone: {window_shot}")
-    print(f"Both are in {session.dir}")
+    print(f"All are in {session.dir}")
 
 
 if __name__ == "__main__":

@@ -2,12 +2,35 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
+#include <cstdlib>
+#include <new>
 #include <numbers>
 
 #include "analysis/spectrum_analyser.h"
 #include "state/recorder_state.h"
 #include "support/test_platform.h"
+
+// Allocations of an analysis's working arrays fail while this is set, as
+// they would on a machine out of memory.
+std::atomic<bool> failLargeAllocations{false};
+std::atomic<int> refusedAllocations{0};
+
+void* operator new(std::size_t size) {
+  if (failLargeAllocations.load() && size >= 65536 * sizeof(float)) {
+    refusedAllocations.fetch_add(1);
+    throw std::bad_alloc();
+  }
+  if (void* block = std::malloc(size != 0 ? size : 1)) return block;
+  throw std::bad_alloc();
+}
+// These replace the library's pair, so malloc and free belong together here.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+#pragma GCC diagnostic pop
 
 namespace {
 
@@ -143,6 +166,24 @@ TEST_F(AnalysisWorker, StopCannotSlipBetweenTheWorkersTestAndItsSleep) {
       20s, "stop during the worker's last look before sleeping");
   beforeWorkerSleeps = nullptr;
   EXPECT_FALSE(analysisThread.joinable());
+}
+
+TEST_F(AnalysisWorker, FrameWithoutMemoryIsDroppedAndTheWorkerGoesOn) {
+  RunWithWatchdog(
+      [] {
+        failLargeAllocations.store(true);
+        Queue(ToneFrame(100));
+        StartAnalysisWorker();
+        while (refusedAllocations.load() == 0) std::this_thread::yield();
+        failLargeAllocations.store(false);
+        Queue(ToneFrame(200));
+        ASSERT_TRUE(testNotifier.WaitFor(WM_UPDATE_VISUALS, 1, 10s));
+        StopAnalysisWorker();
+      },
+      60s, "worker out of memory");
+  const auto posted = testNotifier.Posted();
+  ASSERT_EQ(posted.size(), 1u);
+  EXPECT_EQ(posted[0].peakAtPost, 200.0f);
 }
 
 // Starts and stops many workers in a row, with and without frames on the
