@@ -7,6 +7,8 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake --preset bench > /dev/null
 cmake --build --preset bench -j "$(nproc)"
+# Ratios depend on the processor: name it above the table.
+echo "processor: $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)"
 # Repetitions run interleaved in random order and the medians are compared,
 # so that a shared machine's drift falls on every benchmark alike.
 exec build/bench/bench/vellora_bench --benchmark_repetitions=9 --benchmark_enable_random_interleaving=true \
