@@ -5,14 +5,11 @@
 
 void SampleTake::Append(std::span<const std::int16_t> samples) {
   // Every block the samples need comes first, so that a failure leaves the
-  // count and the blocks as they were.
+  // count as it was; blocks it did get stay for the next append.
   const std::size_t needed = (count + samples.size() + BLOCK_SAMPLES - 1) / BLOCK_SAMPLES;
-  if (needed > blocks.size()) {
-    if (needed > maxBlocks) throw std::bad_alloc();
-    blocks.reserve(needed);
-    while (blocks.size() < needed) {
-      blocks.push_back(std::make_unique_for_overwrite<std::int16_t[]>(BLOCK_SAMPLES));
-    }
+  if (needed > maxBlocks) throw std::bad_alloc();
+  while (blocks.size() < needed) {
+    blocks.push_back(std::make_unique_for_overwrite<std::int16_t[]>(BLOCK_SAMPLES));
   }
   while (!samples.empty()) {
     const std::size_t used = count % BLOCK_SAMPLES;
