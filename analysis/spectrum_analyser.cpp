@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 #include "analysis/fft_kernels.h"
@@ -48,11 +49,15 @@ void AnalyseFrame(const std::int16_t* samples, std::size_t count, std::int32_t r
   // imaginary parts start 10 KiB past the end of the real parts: rows of
   // points a power of two apart then fall into different cache sets for the
   // two arrays (measured: a fifth faster than arrays whole pages apart).
+  // Both start on a 64-byte boundary, so that no vector load or store
+  // straddles two cache lines (the allocator promises only 16 bytes).
   constexpr std::size_t IM_OFFSET = FFT_SIZE + 2560;
-  thread_local std::vector<float> parts(IM_OFFSET + FFT_SIZE);
+  constexpr std::size_t ALIGN_FLOATS = 64 / sizeof(float);
+  thread_local std::vector<float> parts(IM_OFFSET + FFT_SIZE + ALIGN_FLOATS);
   thread_local std::vector<float> magnitudes;
-  float* re = parts.data();
-  float* im = parts.data() + IM_OFFSET;
+  const std::size_t misalignment = reinterpret_cast<std::uintptr_t>(parts.data()) / sizeof(float) % ALIGN_FLOATS;
+  float* re = parts.data() + (ALIGN_FLOATS - misalignment) % ALIGN_FLOATS;
+  float* im = re + IM_OFFSET;
 
   // The imaginary parts are all zero, which the transform knows without
   // reading them.
