@@ -195,15 +195,23 @@ void MonoPcmPacketBench(benchmark::State& state) {
 constexpr PanelRect LEVEL_RECT{0, 0, 340, 20};
 constexpr PanelRect PANEL_RECT{0, 0, 340, 40};
 
+// What one round of paints computes: the three panels from full shared
+// buffers, locks and copies included.
 void PanelsBench(benchmark::State& state) {
   const auto frame = ToneFrame();
   std::vector<float> values(SPECTRUM_BINS);
   for (std::size_t i = 0; i < values.size(); ++i) values[i] = static_cast<float>(i % 1000) / 1000.0f;
+  levelValue.store(0.5f);
+  peakFrequencyHz.store(999.8f);
+  leftDisplay.assign(frame.begin(), frame.end());
+  spectrum = values;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(LevelPanel(LEVEL_RECT, 0.5f));
-    benchmark::DoNotOptimize(WaveformPanel(PANEL_RECT, frame));
-    benchmark::DoNotOptimize(SpectrumPanel(PANEL_RECT, values, 999.8f));
+    benchmark::DoNotOptimize(CurrentLevelPanel(LEVEL_RECT));
+    benchmark::DoNotOptimize(CurrentWaveformPanel(PANEL_RECT));
+    benchmark::DoNotOptimize(CurrentSpectrumPanel(PANEL_RECT));
   }
+  leftDisplay.clear();
+  spectrum.clear();
 }
 
 double TimeUnitSeconds(benchmark::TimeUnit unit) {

@@ -55,6 +55,67 @@ PanelDrawing WaveformThrough(PanelRect rect, std::span<const std::int16_t> colum
   return drawing;
 }
 
+// What the spectrum panel draws of the values: the average of each
+// column's values and where the largest value lies. Nothing (count 0) with
+// fewer than two values or no width.
+struct SpectrumColumns {
+  std::vector<float> averages;
+  std::size_t peak = 0;   // the first of equal maxima
+  std::size_t count = 0;  // values reduced
+};
+
+SpectrumColumns SpectrumColumnsOf(std::span<const float> values, int width) {
+  SpectrumColumns columns;
+  const std::size_t n = values.size();
+  if (n < 2 || width <= 0) return columns;
+  columns.count = n;
+  const std::size_t step = ColumnStep(n, width);
+
+  float best = 0.0f;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (values[i] > best) {  // strictly: the first of equal maxima wins
+      best = values[i];
+      columns.peak = i;
+    }
+  }
+  std::size_t start = 0;
+  for (int x = 0; start + step < n && x < width; ++x, start += step) {
+    float sum = 0.0f;
+    for (std::size_t i = start; i < start + step; ++i) sum += values[i];
+    columns.averages.push_back(sum / static_cast<float>(step));
+  }
+  return columns;
+}
+
+PanelDrawing SpectrumThrough(PanelRect rect, const SpectrumColumns& columns, float peakHz) {
+  PanelDrawing drawing;
+  drawing.primitives.push_back(FillBackground{rect});
+  const int width = rect.right - rect.left;
+  const int height = rect.bottom - rect.top;
+  if (columns.count == 0) return drawing;
+
+  Stroke curve{{PenStyle::Solid, 1, CURVE_COLOUR}, {}};
+  for (std::size_t x = 0; x < columns.averages.size(); ++x) {
+    curve.points.push_back({rect.left + static_cast<int>(x),
+                            rect.top + Truncate((1.0f - columns.averages[x]) * static_cast<float>(height - 2))});
+  }
+  drawing.primitives.push_back(std::move(curve));
+
+  const int markerX = rect.left + Truncate(static_cast<float>(width * static_cast<int>(columns.peak)) /
+                                           static_cast<float>(columns.count));
+  drawing.primitives.push_back(Stroke{
+      {PenStyle::Solid, 2, PEAK_COLOUR}, {{markerX, rect.top}, {markerX, rect.bottom}}});
+
+  wchar_t text[64];
+  const int length =
+      std::swprintf(text, std::size(text), L"Peak: %.1f Hz", static_cast<double>(peakHz));
+  drawing.primitives.push_back(Label{{rect.right - 120, rect.top + 2},
+                                     PEAK_COLOUR,
+                                     std::wstring(text, length > 0 ? static_cast<std::size_t>(length) : 0)});
+  drawing.drewData = true;
+  return drawing;
+}
+
 }  // namespace
 
 PanelDrawing LevelPanel(PanelRect rect, float level) {
@@ -73,47 +134,7 @@ PanelDrawing WaveformPanel(PanelRect rect, std::span<const std::int16_t> samples
 }
 
 PanelDrawing SpectrumPanel(PanelRect rect, std::span<const float> values, float peakHz) {
-  PanelDrawing drawing;
-  drawing.primitives.push_back(FillBackground{rect});
-  const int width = rect.right - rect.left;
-  const int height = rect.bottom - rect.top;
-  const std::size_t n = values.size();
-  if (n < 2 || width <= 0) return drawing;
-  const std::size_t step = ColumnStep(n, width);
-
-  float best = 0.0f;
-  std::size_t peak = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    if (values[i] > best) {  // strictly: the first of equal maxima wins
-      best = values[i];
-      peak = i;
-    }
-  }
-
-  Stroke curve{{PenStyle::Solid, 1, CURVE_COLOUR}, {}};
-  std::size_t start = 0;
-  for (int x = 0; start + step < n && x < width; ++x, start += step) {
-    float sum = 0.0f;
-    for (std::size_t i = start; i < start + step; ++i) sum += values[i];
-    const float average = sum / static_cast<float>(step);
-    curve.points.push_back(
-        {rect.left + x, rect.top + Truncate((1.0f - average) * static_cast<float>(height - 2))});
-  }
-  drawing.primitives.push_back(std::move(curve));
-
-  const int markerX = rect.left + Truncate(static_cast<float>(width * static_cast<int>(peak)) /
-                                           static_cast<float>(n));
-  drawing.primitives.push_back(Stroke{
-      {PenStyle::Solid, 2, PEAK_COLOUR}, {{markerX, rect.top}, {markerX, rect.bottom}}});
-
-  wchar_t text[64];
-  const int length =
-      std::swprintf(text, std::size(text), L"Peak: %.1f Hz", static_cast<double>(peakHz));
-  drawing.primitives.push_back(Label{{rect.right - 120, rect.top + 2},
-                                     PEAK_COLOUR,
-                                     std::wstring(text, length > 0 ? static_cast<std::size_t>(length) : 0)});
-  drawing.drewData = true;
-  return drawing;
+  return SpectrumThrough(rect, SpectrumColumnsOf(values, rect.right - rect.left), peakHz);
 }
 
 PanelDrawing CurrentLevelPanel(PanelRect rect) { return LevelPanel(rect, levelValue.load()); }
@@ -130,10 +151,14 @@ PanelDrawing CurrentWaveformPanel(PanelRect rect) {
 }
 
 PanelDrawing CurrentSpectrumPanel(PanelRect rect) {
-  std::vector<float> values;
+  // Reduced under the lock rather than copied: a paint then allocates a few
+  // hundred averages instead of 128 KiB. The analysis worker takes the lock
+  // only to exchange the spectrum, a few times a second, and may wait for
+  // one reduction.
+  SpectrumColumns columns;
   {
     std::lock_guard lock(spectrumMutex);
-    values = spectrum;
+    columns = SpectrumColumnsOf(spectrum, rect.right - rect.left);
   }
-  return SpectrumPanel(rect, values, peakFrequencyHz.load());
+  return SpectrumThrough(rect, columns, peakFrequencyHz.load());
 }

@@ -153,10 +153,11 @@ TEST(CurrentPanels, DrawFromTheSharedState) {
     std::lock_guard lock(displayMutex);
     leftDisplay.assign(samples.begin(), samples.end());
   }
+  std::vector<float> values(32768, 0.0f);
+  values[1365] = 1.0f;
   {
     std::lock_guard lock(spectrumMutex);
-    spectrum.assign(32768, 0.0f);
-    spectrum[1365] = 1.0f;
+    spectrum = values;
   }
   EXPECT_EQ(std::get<FillSolid>(CurrentLevelPanel(LEVEL_RECT).primitives[1]).rect.right, 170);
   // The trace from the shared buffer passes through the same samples as the
@@ -167,6 +168,10 @@ TEST(CurrentPanels, DrawFromTheSharedState) {
   const auto spectrumDrawing = CurrentSpectrumPanel(PANEL_RECT);
   EXPECT_EQ(Only<Label>(spectrumDrawing).at(0).text, L"Peak: 1000.0 Hz");
   EXPECT_EQ(Only<Stroke>(spectrumDrawing).at(1).points[0].x, 14);
+  // The curve reduced under the lock is the one drawn from a copy.
+  const auto curve = Only<Stroke>(spectrumDrawing).at(0).points;
+  EXPECT_EQ(curve, Only<Stroke>(SpectrumPanel(PANEL_RECT, values, 1000.04f)).at(0).points);
+  EXPECT_EQ(curve.size(), 340u);
 }
 
 }  // namespace
