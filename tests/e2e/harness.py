@@ -187,14 +187,22 @@ class Session:
         return self.driver("status")
 
     def wait_for_status(self, predicate, what, timeout=30):
+        # A poll that fails is made again until the deadline: on a loaded
+        # machine a driver run has been seen to end with exit code 1 and no
+        # message while the program was well.
         deadline = time.monotonic() + timeout
-        text = ""
+        text, failure = "", ""
         while time.monotonic() < deadline:
-            text = self.status()
-            if predicate(text):
-                return text
+            try:
+                text = self.status()
+            except CaseFailure as error:
+                failure = str(error)
+            else:
+                if predicate(text):
+                    return text
             time.sleep(0.2)
-        raise CaseFailure(f"status line never showed {what}; last: {text!r}")
+        raise CaseFailure(f"status line never showed {what}; last: {text!r}"
+                          + (f"; last failed poll: {failure}" if failure else ""))
 
     def rect(self, control):
         return tuple(int(v) for v in self.driver("rect", control).split())
