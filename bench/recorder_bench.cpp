@@ -69,9 +69,9 @@ void AnalyseFrameBench(benchmark::State& state, AnalysisIsa isa) {
 }
 
 // Transforms a fresh copy of the same random input each time; the copy is
-// not timed. The parts lie as the analysis lays out its own, and as FFTW's
-// allocator would align them: on 64-byte boundaries, the imaginary parts
-// 10 KiB past the end of the real ones. Left to the allocator, two arrays
+// not timed. The parts lie as the analysis lays out its own: on 64-byte
+// boundaries, the imaginary parts 10 KiB past the end of the real ones
+// (FFTW's arrays, too, come from its own aligned allocator). Left to the allocator, two arrays
 // start 16 bytes past a page boundary each and the timings split in two
 // groups, run by run, by where the arrays happened to land.
 void TimeTransform(benchmark::State& state, void (*transform)(std::span<float>, std::span<float>)) {
