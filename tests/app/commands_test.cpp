@@ -61,10 +61,7 @@ class Commands : public ::testing::Test {
   void SetUp() override {
     ResetSharedState();
     mainWindow = TestWindow(0x9);
-    dir = fs::temp_directory_path() /
-          (std::string("vellora_commands_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir);
-    fs::create_directories(dir);
+    dir = MakeTestDirectory(::testing::UnitTest::GetInstance()->current_test_info()->name());
     testAudioSourceFactory = [] { return LiveSource(); };
   }
   void TearDown() override {
@@ -84,12 +81,19 @@ class Commands : public ::testing::Test {
     return source;
   }
 
+  // Like a message queue, delivers each posted message exactly once: the
+  // count moves past a message before its handler runs, so a return right
+  // after it cannot hand the same message over again.
   bool PumpUntil(const std::function<bool()>& done, std::chrono::seconds limit = 20s) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (!done()) {
       const auto posted = testNotifier.Posted();
-      for (; handled < posted.size(); ++handled) {
-        switch (posted[handled].message) {
+      while (handled < posted.size()) {
+        const std::size_t index = handled++;
+        delivered.resize(posted.size());
+        EXPECT_FALSE(delivered[index]) << "posted message " << index << " was handled twice";
+        delivered[index] = true;
+        switch (posted[index].message) {
           case WM_UPDATE_VISUALS: OnUpdateVisuals(window); break;
           case WM_RECORDING_STARTED: OnRecordingStarted(window); break;
           case WM_RECORDING_DONE: OnRecordingDone(window); break;
@@ -110,7 +114,8 @@ class Commands : public ::testing::Test {
   std::wstring PathOf(const char* name) const { return (dir / name).wstring(); }
 
   FakeWindow window;
-  std::size_t handled = 0;
+  std::size_t handled = 0;      // posted messages handed to their handlers
+  std::vector<bool> delivered;  // by index in the posted log
   fs::path dir;
 };
 

@@ -56,10 +56,7 @@ class RecordingThread : public ::testing::Test {
   void SetUp() override {
     ResetSharedState();
     mainWindow = TestWindow(0x2);
-    dir = fs::temp_directory_path() /
-          (std::string("vellora_capture_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir);
-    fs::create_directories(dir);
+    dir = MakeTestDirectory(::testing::UnitTest::GetInstance()->current_test_info()->name());
     path = dir / "take.wav";
   }
   void TearDown() override { fs::remove_all(dir); }

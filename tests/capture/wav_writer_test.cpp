@@ -8,6 +8,8 @@
 #include <sstream>
 #include <vector>
 
+#include "support/test_platform.h"
+
 namespace {
 
 std::vector<std::uint8_t> Bytes(std::initializer_list<int> values) {
@@ -58,10 +60,9 @@ std::vector<std::uint8_t> HeaderBytes(std::int32_t rate, std::int32_t channels, 
 
 class WavFile : public ::testing::Test {
  protected:
-  std::filesystem::path path =
-      std::filesystem::temp_directory_path() /
-      (std::string("vellora_wav_") + ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".wav");
-  void TearDown() override { std::filesystem::remove(path); }
+  std::filesystem::path dir = MakeTestDirectory(::testing::UnitTest::GetInstance()->current_test_info()->name());
+  std::filesystem::path path = dir / "take.wav";
+  void TearDown() override { std::filesystem::remove_all(dir); }
 };
 
 TEST(WavHeaderBytes, MatchTheFormatForMonoStereoAndEmptyTakes) {

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <future>
+#include <random>
 #include <thread>
 
 #include "state/recorder_state.h"
@@ -98,4 +99,16 @@ void RunWithWatchdog(const std::function<void()>& body, std::chrono::seconds lim
   }
   runner.join();
   done.get();  // rethrows a failure of the body
+}
+
+std::filesystem::path MakeTestDirectory(std::string_view name) {
+  std::random_device seed;
+  std::mt19937_64 random(static_cast<std::uint64_t>(seed()) << 32 ^ seed());
+  for (;;) {
+    char suffix[20];
+    std::snprintf(suffix, sizeof suffix, "_%016llx", static_cast<unsigned long long>(random()));
+    const auto dir = std::filesystem::temp_directory_path() / ("vellora_" + std::string(name) + suffix);
+    // Fails for a name that exists: the folder is this process's alone.
+    if (std::filesystem::create_directory(dir)) return dir;
+  }
 }

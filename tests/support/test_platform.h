@@ -2,10 +2,12 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -55,6 +57,12 @@ void ResetSharedState();
 // the test process fails with the message instead of hanging.
 void RunWithWatchdog(const std::function<void()>& body, std::chrono::seconds limit,
                      const char* what);
+
+// A new, empty folder under the system's temporary folder that no other
+// process uses, named after `name`; two suites running side by side (two
+// presets, two checkouts) never touch each other's files. The caller
+// removes it.
+std::filesystem::path MakeTestDirectory(std::string_view name);
 
 // A made-up window handle for notifications.
 inline WindowHandle TestWindow(std::uintptr_t value = 0x1234) {
