@@ -2,15 +2,37 @@
 # Runs a cross-built test program under Wine, in a Wine prefix of the build's
 # own, made on first use. ctest runs tests side by side: one makes the
 # prefix, the others wait for it.
+#
+# Every program of a run talks to one persistent wine server, started here
+# by the first of them and ended by the suite's last test
+# (`wine-run.sh --stop-server BUILD_DIR`). A server that ends by itself once
+# its last client has gone resets the connection of a program that starts
+# in that moment ("wine client error: recvmsg: Connection reset by peer").
 set -euo pipefail
-build=$(cd "$(dirname "$1")" && while [ ! -f CMakeCache.txt ] && [ "$PWD" != / ]; do cd ..; done; pwd)
+if [ "$1" = --stop-server ]; then
+  build=$2
+else
+  build=$(cd "$(dirname "$1")" && while [ ! -f CMakeCache.txt ] && [ "$PWD" != / ]; do cd ..; done; pwd)
+fi
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY
+if [ "$1" = --stop-server ]; then
+  wineserver -k 2> /dev/null || true
+  wineserver -w
+  exit 0
+fi
 (
   flock 9
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineboot -i > /dev/null 2>&1
     wineserver -w
+  fi
+  # Exits with 2, and changes nothing, when the server is running already.
+  # A new server's first program starts Wine's own background processes,
+  # which live as long as the server: they are started here, holding no
+  # descriptor of ours (not the lock, nor the output ctest reads to its end).
+  if wineserver -p < /dev/null > /dev/null 2>&1 9>&-; then
+    wineboot < /dev/null > /dev/null 2>&1 9>&-
   fi
 ) 9> "$build/wineprefix.lock"
 exec wine "$@"
