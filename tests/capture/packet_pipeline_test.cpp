@@ -259,6 +259,14 @@ TEST_F(PacketPipeline, FramesComeAtMostEvery200Milliseconds) {
   EXPECT_EQ(Queued(), 1u) << "a second frame within 200 ms";
   EXPECT_EQ(lastAnalysisTime, queuedAt);
 
+  // Past half the interval, not all of it.
+  {
+    std::lock_guard lock(displayMutex);
+    lastAnalysisTime = std::chrono::steady_clock::now() - 110ms;
+  }
+  ASSERT_TRUE(Process(Pcm16Packet({2}, 1), Pcm16Format(1, 48000)));
+  EXPECT_EQ(Queued(), 1u) << "a second frame 110 ms after the first";
+
   {
     std::lock_guard lock(displayMutex);
     lastAnalysisTime = std::chrono::steady_clock::now() - 200ms;
