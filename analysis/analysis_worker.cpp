@@ -1,7 +1,7 @@
 #include "analysis/analysis_worker.h"
 
 #include <new>
-#include <system_error>
+#include <exception>
 #include <utility>
 
 #include "analysis/spectrum_analyser.h"
@@ -36,7 +36,9 @@ bool StartAnalysisWorker() {
   analysisRunning.store(true);
   try {
     analysisThread = std::thread(AnalysisThreadMain);
-  } catch (const std::system_error&) {
+  } catch (const std::exception&) {
+    // std::system_error when the system has no thread to give;
+    // std::bad_alloc when there is no memory for the thread's state.
     analysisRunning.store(false);
     return false;
   }

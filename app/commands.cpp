@@ -1,6 +1,6 @@
 #include "app/commands.h"
 
-#include <system_error>
+#include <exception>
 
 #include "app/status_text.h"
 #include "capture/capture_thread.h"
@@ -49,7 +49,9 @@ void OnStart(WindowOps& window) {
   isRecording.store(true);
   try {
     captureThread = std::thread(CaptureThreadMain, outputPath, mainWindow);
-  } catch (const std::system_error&) {
+  } catch (const std::exception&) {
+    // std::system_error when the system has no thread to give;
+    // std::bad_alloc when there is no memory for the thread or its path.
     isRecording.store(false);
     window.SetStatusText(L"Could not start recording. Nothing was saved.");
   }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <span>
 #include <utility>
 #include <vector>
@@ -147,10 +148,14 @@ float Rms(std::span<const std::int16_t> samples, std::size_t first, std::size_t 
 // Appends the first channel to leftDisplay, trims it to the newest samples
 // and queues an analysis frame when one is due. Caller holds displayMutex.
 void FeedDisplay(std::span<const std::int16_t> converted, std::size_t channels) {
-  if (channels == 2) {
-    for (std::size_t i = 0; i + 1 < converted.size(); i += 2) leftDisplay.push_back(converted[i]);
-  } else {
-    leftDisplay.insert(leftDisplay.end(), converted.begin(), converted.end());
+  try {
+    if (channels == 2) {
+      for (std::size_t i = 0; i + 1 < converted.size(); i += 2) leftDisplay.push_back(converted[i]);
+    } else {
+      leftDisplay.insert(leftDisplay.end(), converted.begin(), converted.end());
+    }
+  } catch (const std::bad_alloc&) {
+    // The waveform misses some of this packet; the take has all of it.
   }
   if (leftDisplay.size() > DISPLAY_SAMPLES) {
     leftDisplay.erase(leftDisplay.begin(),
@@ -163,7 +168,13 @@ void FeedDisplay(std::span<const std::int16_t> converted, std::size_t channels) 
   std::lock_guard queueLock(queueMutex);
   // A frame offered to a full queue would be dropped: it is not even copied.
   if (frameQueue.size() < MAX_QUEUED_FRAMES) {
-    frameQueue.emplace(leftDisplay.end() - static_cast<std::ptrdiff_t>(DISPLAY_SAMPLES), leftDisplay.end());
+    try {
+      frameQueue.emplace(leftDisplay.end() - static_cast<std::ptrdiff_t>(DISPLAY_SAMPLES), leftDisplay.end());
+    } catch (const std::bad_alloc&) {
+      // No memory for the frame: the spectrum skips it, the recording goes
+      // on, and lastAnalysisTime stays, so the next packet tries again.
+      return;
+    }
     queueSignal.notify_one();
     lastAnalysisTime = now;
   }

@@ -33,6 +33,7 @@ std::int16_t FloatToPcm16(float x);
 // channels, appends it to the take, feeds the display buffer and the
 // analysis queue, publishes the level and posts WM_UPDATE_VISUALS. Returns
 // false, having changed nothing, for an unsupported format. Recording thread
-// only. Throws std::bad_alloc, with the take unchanged, when memory runs out.
+// only. Throws std::bad_alloc, having changed nothing, when the packet finds
+// no memory; the display and a spectrum frame that find none go without.
 bool ProcessCapturePacket(const CapturePacket& packet, const CaptureFormat& format,
                           SampleTake& recordedSamples, WindowHandle window);

@@ -9,6 +9,7 @@
 
 #include "app/status_text.h"
 #include "state/recorder_state.h"
+#include "support/failing_allocation.h"
 #include "support/scripted_audio_source.h"
 #include "support/test_platform.h"
 
@@ -21,6 +22,7 @@ class FakeWindow : public WindowOps {
  public:
   std::deque<std::wstring> answers;  // what the Save dialog returns, in turn
   std::function<void()> whileDialogOpen;
+  bool noMemoryAfterDialog = false;  // the first allocation after the dialog fails
   int dialogs = 0;
   std::wstring status = L"Ready";
   bool buttonsDisabled = false;
@@ -34,6 +36,7 @@ class FakeWindow : public WindowOps {
     if (answers.empty()) return {};
     std::wstring path = answers.front();
     answers.pop_front();
+    if (noMemoryAfterDialog) FailAllocations(1);
     return path;
   }
   void SetStatusText(const std::wstring& text) override { status = text; }
@@ -240,6 +243,19 @@ TEST_F(Commands, NoDeviceTellsTheUserAndReturnsToIdle) {
   OnCommand(window, ID_START);
   EXPECT_EQ(window.dialogs, 2);
   ASSERT_TRUE(PumpUntil([] { return !captureThread.joinable(); }));
+}
+
+// No memory for the recording thread: the window says so and stays idle.
+TEST_F(Commands, NoThreadForTheRecordingLeavesTheWindowIdle) {
+  window.answers = {PathOf("never.wav"), PathOf("second.wav")};
+  window.noMemoryAfterDialog = true;
+  OnCommand(window, ID_START);
+  EXPECT_EQ(window.status, L"Could not start recording. Nothing was saved.");
+  EXPECT_FALSE(isRecording.load());
+  EXPECT_FALSE(captureThread.joinable());
+  window.noMemoryAfterDialog = false;
+  OnCommand(window, ID_START);
+  EXPECT_TRUE(PumpUntilStatus(L"Recording..."));
 }
 
 // The box comes from the window, after the join: the recording thread never

@@ -11,6 +11,7 @@
 
 #include "capture/wav_writer.h"
 #include "state/recorder_state.h"
+#include "support/failing_allocation.h"
 #include "support/scripted_audio_source.h"
 #include "support/test_platform.h"
 
@@ -255,7 +256,7 @@ TEST_F(RecordingThread, DevicesOfAnyChannelCountRecordTheirFirstTwoChannels) {
 }
 
 // Refused before any stream or file exists: a format whose packets cannot
-// be read, and a worker thread the system will not give.
+// be read, and a worker thread that finds no memory.
 TEST_F(RecordingThread, UnreadableFormatOrNoWorkerThreadStartsNothing) {
   CaptureFormat adpcm = FormatOf(2, 1, 48000, 4);
   ScriptedAudioSource unreadable(adpcm);
@@ -270,7 +271,10 @@ TEST_F(RecordingThread, UnreadableFormatOrNoWorkerThreadStartsNothing) {
   testNotifier.Clear();
   ScriptedAudioSource noThread(FloatFormat(2, 48000));
   noThread.AddPacket(FloatPacket({0.5f, 0.5f}, 2));
-  Record(noThread, {.startAnalysisWorker = [] { return false; }});
+  Record(noThread, {.startAnalysisWorker = [] {
+           FailAllocations(1);
+           return StartAnalysisWorker();
+         }});
   EXPECT_EQ(recordingOutcome.load(), RecordingOutcome::CouldNotStart);
   EXPECT_EQ(startFailure.step, StartStep::StartAnalysisWorker);
   EXPECT_EQ(MessagesTo(window), std::vector<unsigned>{WM_RECORDING_DONE});

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "state/recorder_state.h"
+#include "support/failing_allocation.h"
 #include "support/scripted_audio_source.h"
 #include "support/test_platform.h"
 
@@ -235,18 +236,26 @@ TEST_F(PacketPipeline, DisplayKeepsTheNewestSamplesInOrder) {
   }
 }
 
-TEST_F(PacketPipeline, NoFrameUntilTheDisplayIsFull) {
+TEST_F(PacketPipeline, NoFrameUntilTheDisplayIsFullOrWhenTheFrameFindsNoMemory) {
   MakeAnalysisDue();
   std::vector<std::int16_t> samples(65535, 7);
   ASSERT_TRUE(Process(Pcm16Packet(samples, 1), Pcm16Format(1, 48000)));
   EXPECT_EQ(Queued(), 0u);
+  // The frame is dropped; the packet is recorded, and the clock stays for
+  // the next packet to try again.
+  const auto due = lastAnalysisTime;
+  FailAllocations(1, DISPLAY_SAMPLES * sizeof(std::int16_t));
   ASSERT_TRUE(Process(Pcm16Packet({8}, 1), Pcm16Format(1, 48000)));
+  EXPECT_EQ(Queued(), 0u);
+  EXPECT_EQ(lastAnalysisTime, due);
+  EXPECT_EQ(take.size(), 65536u);
+  ASSERT_TRUE(Process(Pcm16Packet({9}, 1), Pcm16Format(1, 48000)));
   ASSERT_EQ(Queued(), 1u);
   std::lock_guard lock(queueMutex);
   const AnalysisFrame& frame = frameQueue.front();
   ASSERT_EQ(frame.size(), DISPLAY_SAMPLES);
   EXPECT_EQ(frame.front(), 7);
-  EXPECT_EQ(frame.back(), 8);
+  EXPECT_EQ(frame.back(), 9);
 }
 
 TEST_F(PacketPipeline, FramesComeAtMostEvery200Milliseconds) {
