@@ -20,6 +20,14 @@ class WindowOps {
   virtual void SetStatusText(const std::wstring& text) = 0;  // SetWindowTextW on the status line
   // MessageBoxW owned by the main window with MB_ICONERROR; returns once dismissed.
   virtual void ShowErrorBox(const std::wstring& text, const std::wstring& caption) = 0;
+  // MessageBoxW owned by the main window, captioned "Vellora", with
+  // MB_YESNO | MB_ICONWARNING, and MB_DEFBUTTON2 when No is the default;
+  // true for Yes.
+  virtual bool AskYesNo(const std::wstring& question, bool noIsDefault) = 0;
+  // ShutdownBlockReasonCreate on the main window: the reason Windows shows
+  // while this program holds up the end of the session.
+  virtual void BlockShutdown(const std::wstring& reason) = 0;
+  virtual void AllowShutdown() = 0;  // ShutdownBlockReasonDestroy
   virtual void DisableButtons() = 0;     // EnableWindow(FALSE) on Start, then Stop
   virtual void InvalidatePanels() = 0;   // InvalidateRect: waveform, level, spectrum
   // DestroyWindow: WM_DESTROY, and so OnDestroy, runs before it returns.
@@ -32,8 +40,15 @@ void OnCommand(WindowOps& window, unsigned id);
 void OnStart(WindowOps& window);
 void OnStop();
 void OnRecordingStarted(WindowOps& window);
+void OnRecordingSaving(WindowOps& window);
 void OnRecordingDone(WindowOps& window);
+void OnTakeSaved(WindowOps& window);
 void OnCaptureStalled(WindowOps& window);
 void OnUpdateVisuals(WindowOps& window);
 void OnClose(WindowOps& window);
 void OnDestroy(WindowOps& window);
+// WM_QUERYENDSESSION: whether the session may end now.
+bool OnQueryEndSession(WindowOps& window);
+// WM_ENDSESSION: when the session really ends, the take is written before
+// this returns, as Windows may end the process as soon as it has.
+void OnEndSession(WindowOps& window, bool ending);

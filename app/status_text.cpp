@@ -1,6 +1,8 @@
 #include "app/status_text.h"
 
+#include <cerrno>
 #include <cwchar>
+#include <iterator>
 
 namespace {
 
@@ -37,21 +39,44 @@ const wchar_t* StartFailureCause(const StartFailure& failure) {
   return L"the recording device could not be used";
 }
 
+std::wstring HexCode(std::uint32_t code) {
+  wchar_t text[16];
+  std::swprintf(text, sizeof text / sizeof text[0], L"0x%08X", static_cast<unsigned>(code));
+  return text;
+}
+
 std::wstring CouldNotStartText(const StartFailure& failure) {
   std::wstring text = L"Could not start recording: ";
   text += StartFailureCause(failure);
-  if (failure.code != 0) {
-    wchar_t code[32];
-    std::swprintf(code, sizeof code / sizeof code[0], L" (error 0x%08X)", static_cast<unsigned>(failure.code));
-    text += code;
-  }
+  if (failure.code != 0) text += L" (error " + HexCode(failure.code) + L")";
   return text + L". Nothing was saved.";
 }
+
+// Windows' own codes (GetLastError) for the failures a user can act on.
+constexpr std::uint32_t ERROR_FILE_NOT_FOUND = 2;
+constexpr std::uint32_t ERROR_PATH_NOT_FOUND = 3;
+constexpr std::uint32_t ERROR_ACCESS_DENIED = 5;
+constexpr std::uint32_t ERROR_INVALID_DRIVE = 15;
+constexpr std::uint32_t ERROR_WRITE_PROTECT = 19;
+constexpr std::uint32_t ERROR_NOT_READY = 21;
+constexpr std::uint32_t ERROR_HANDLE_DISK_FULL = 39;
+constexpr std::uint32_t ERROR_DEV_NOT_EXIST = 55;
+constexpr std::uint32_t ERROR_NETNAME_DELETED = 64;
+constexpr std::uint32_t ERROR_DISK_FULL = 112;
+constexpr std::uint32_t ERROR_FILE_TOO_LARGE = 223;
+constexpr std::uint32_t ERROR_FILE_INVALID = 1006;  // the volume was changed or removed
+constexpr std::uint32_t ERROR_DEVICE_NOT_CONNECTED = 1167;
+
+const wchar_t* const DISK_FULL = L"the disk is full";
+const wchar_t* const READ_ONLY = L"the disk is write-protected";
+const wchar_t* const DENIED = L"Windows denied access to the file";
+const wchar_t* const GONE = L"the disk or folder is no longer there";
+const wchar_t* const TOO_LARGE = L"the file is too large for this disk";
 
 }  // namespace
 
 std::wstring OutcomeStatusText(RecordingOutcome outcome, const std::wstring& path,
-                               const StartFailure& failure) {
+                               const StartFailure& failure, std::uint32_t failureCode) {
   switch (outcome) {
     case RecordingOutcome::Saved:
       return L"Saved to: " + path;
@@ -59,6 +84,11 @@ std::wstring OutcomeStatusText(RecordingOutcome outcome, const std::wstring& pat
       return L"Saved to: " + path + L" (stopped at the 4 GB limit of a WAV file)";
     case RecordingOutcome::SavedDeviceLost:
       return L"Saved to: " + path + L" (stopped: the recording device was lost)";
+    case RecordingOutcome::SavedServiceStopped:
+      return L"Saved to: " + path + L" (stopped: the Windows audio service stopped)";
+    case RecordingOutcome::SavedCaptureFailed:
+      return L"Saved to: " + path + L" (stopped: the recording device reported error " +
+             HexCode(failureCode) + L")";
     case RecordingOutcome::SavedOutOfMemory:
       return L"Saved to: " + path + L" (stopped: out of memory)";
     case RecordingOutcome::CouldNotStart:
@@ -69,7 +99,7 @@ std::wstring OutcomeStatusText(RecordingOutcome outcome, const std::wstring& pat
     case RecordingOutcome::FileNotOpened:
       return L"Could not open the file for writing. Nothing was saved.";
     case RecordingOutcome::WriteFailed:
-      return L"Writing the file failed. The recording was not saved.";
+      return L"Writing the file failed. The recording was not saved.";  // nothing was kept
     case RecordingOutcome::None:
       break;
   }
@@ -79,4 +109,58 @@ std::wstring OutcomeStatusText(RecordingOutcome outcome, const std::wstring& pat
 std::wstring RecordingStatusText(std::uint32_t seconds) {
   if (seconds == 0) return L"Recording...";
   return L"Recording... (no sound from the recording device for " + std::to_wstring(seconds) + L" s)";
+}
+
+std::wstring FileErrorCause(const FileError& error) {
+  // The system's own code says most; the runtime's errno stands in where
+  // there is none (other systems, or a short write on a full disk).
+  switch (error.systemCode) {
+    case ERROR_DISK_FULL: case ERROR_HANDLE_DISK_FULL: return DISK_FULL;
+    case ERROR_WRITE_PROTECT: return READ_ONLY;
+    case ERROR_ACCESS_DENIED: return DENIED;
+    case ERROR_FILE_TOO_LARGE: return TOO_LARGE;
+    case ERROR_FILE_NOT_FOUND: case ERROR_PATH_NOT_FOUND: case ERROR_INVALID_DRIVE: case ERROR_NOT_READY:
+    case ERROR_DEV_NOT_EXIST: case ERROR_NETNAME_DELETED: case ERROR_FILE_INVALID:
+    case ERROR_DEVICE_NOT_CONNECTED:
+      return GONE;
+    case 0: break;
+    default: return L"Windows reported error " + std::to_wstring(error.systemCode);
+  }
+  switch (error.errnoValue) {
+    case ENOSPC: return DISK_FULL;
+    case EROFS: return READ_ONLY;
+    case EACCES: case EPERM: return DENIED;
+    case EFBIG: return TOO_LARGE;
+    case ENOENT: case ENXIO: case ENODEV: case EIO: return GONE;
+    default: break;
+  }
+  return L"the system reported error " + std::to_wstring(error.errnoValue);
+}
+
+std::wstring WriteFailedStatusText(const FileError& error) {
+  return L"Writing the file failed: " + FileErrorCause(error) + L". The recording is not saved yet.";
+}
+
+std::wstring TakeLengthText(std::size_t samples, std::int32_t channels, std::int32_t rate) {
+  const std::size_t perSecond = static_cast<std::size_t>(channels) * static_cast<std::size_t>(rate);
+  const std::size_t seconds = perSecond == 0 ? 0 : samples / perSecond;
+  wchar_t text[48];
+  if (seconds < 60) {
+    std::swprintf(text, std::size(text), L"%zu s", seconds);
+  } else if (seconds < 3600) {
+    std::swprintf(text, std::size(text), L"%zu min %zu s", seconds / 60, seconds % 60);
+  } else {
+    std::swprintf(text, std::size(text), L"%zu h %02zu min %02zu s", seconds / 3600, seconds / 60 % 60, seconds % 60);
+  }
+  return text;
+}
+
+std::wstring SaveElsewhereQuestion(const std::wstring& path, const FileError& error, const std::wstring& length) {
+  return L"The recording could not be saved to\n" + path + L"\nbecause " + FileErrorCause(error) +
+         L".\n\nThe recording (" + length + L") is still here. Save it somewhere else?\n\n"
+         L"Choose No to discard it.";
+}
+
+std::wstring DiscardQuestion(const std::wstring& length) {
+  return L"Discard the recording (" + length + L")? It cannot be recovered.";
 }

@@ -1,14 +1,26 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "state/recorder_state.h"
 
 // The status line for a finished recording. failure matters only for
-// RecordingOutcome::CouldNotStart.
+// RecordingOutcome::CouldNotStart, failureCode only for
+// RecordingOutcome::SavedCaptureFailed.
 std::wstring OutcomeStatusText(RecordingOutcome outcome, const std::wstring& path,
-                               const StartFailure& failure = {});
+                               const StartFailure& failure = {}, std::uint32_t failureCode = 0);
+
+// Why a file could not be written, in the user's words, to follow "because".
+std::wstring FileErrorCause(const FileError& error);
+// The status line while a take that could not be written waits in memory.
+std::wstring WriteFailedStatusText(const FileError& error);
+// How long a take is: "35 s", "4 min 12 s", "1 h 05 min 12 s".
+std::wstring TakeLengthText(std::size_t samples, std::int32_t channels, std::int32_t rate);
+// The questions about such a take.
+std::wstring SaveElsewhereQuestion(const std::wstring& path, const FileError& error, const std::wstring& length);
+std::wstring DiscardQuestion(const std::wstring& length);
 
 // The status line while recording: "Recording...", or how long the device
 // has delivered nothing.

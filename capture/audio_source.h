@@ -13,6 +13,9 @@ using AudioResult = std::int32_t;
 
 // AUDCLNT_BUFFERFLAGS_SILENT: ignore the buffer, the packet is silence.
 constexpr std::uint32_t BUFFER_FLAG_SILENT = 2;
+// AUDCLNT_STREAMFLAGS_AUTOCONVERTPCM | AUDCLNT_STREAMFLAGS_SRC_DEFAULT_QUALITY:
+// the audio engine converts between the stream's format and its own.
+constexpr std::uint32_t STREAM_FLAGS_AUTOCONVERT = 0x80000000u | 0x08000000u;
 constexpr std::int64_t CAPTURE_BUFFER_DURATION = 10'000'000;  // 100 ns units: one second
 
 // The objects the thread acquires, in the order it acquires them.
@@ -27,9 +30,11 @@ class AudioSource {
   virtual AudioResult GetDefaultAudioEndpoint() = 0;   // eCapture, eConsole
   virtual AudioResult ActivateAudioClient() = 0;       // IMMDevice::Activate(IAudioClient)
   virtual AudioResult GetMixFormat(CaptureFormat& format) = 0;
-  // IAudioClient::Initialize in shared mode, polled, with the mix format
-  // record exactly as GetMixFormat returned it.
-  virtual AudioResult Initialize(std::int64_t bufferDuration) = 0;
+  // IAudioClient::Initialize in shared mode, polled. Without a format, with
+  // the mix format record exactly as GetMixFormat returned it; with one, with
+  // a WAVEFORMATEX made of its fields and no extension.
+  virtual AudioResult Initialize(std::uint32_t streamFlags, std::int64_t bufferDuration,
+                                 const CaptureFormat* streamFormat) = 0;
   virtual AudioResult GetCaptureService() = 0;         // IAudioClient::GetService(IAudioCaptureClient)
   virtual AudioResult Start() = 0;
   virtual AudioResult GetNextPacketSize(std::uint32_t& frames) = 0;

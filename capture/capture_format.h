@@ -30,6 +30,7 @@ struct CaptureFormat {
   std::uint16_t wFormatTag = 0;
   std::uint16_t nChannels = 0;
   std::uint32_t nSamplesPerSec = 0;
+  std::uint32_t nAvgBytesPerSec = 0;
   std::uint16_t nBlockAlign = 0;     // bytes from one frame to the next
   std::uint16_t wBitsPerSample = 0;  // container size of one sample
   // Meaningful only when wFormatTag is FORMAT_TAG_EXTENSIBLE.

@@ -2,50 +2,18 @@
 
 #include <algorithm>
 #include <array>
-#include <filesystem>
-#include <fstream>
 #include <new>
 #include <thread>
 #include <vector>
 
 #include "analysis/analysis_worker.h"
+#include "capture/output_file.h"
 #include "capture/packet_pipeline.h"
 #include "capture/sample_take.h"
 #include "capture/wav_writer.h"
 #include "state/recorder_state.h"
 
 namespace {
-
-// The file name as the platform's file system spells it. Windows takes the
-// UTF-16 path itself: a narrow path would be read in the ANSI code page and
-// miss names outside it. Elsewhere names are UTF-8 bytes, whatever the locale.
-std::filesystem::path FilePath(const std::wstring& path) {
-#ifdef _WIN32
-  return std::filesystem::path(path);
-#else
-  std::u8string utf8;
-  auto put = [&](std::uint32_t byte) { utf8.push_back(static_cast<char8_t>(byte)); };
-  for (wchar_t ch : path) {
-    const auto c = static_cast<std::uint32_t>(ch);
-    if (c < 0x80) {
-      put(c);
-    } else if (c < 0x800) {
-      put(0xC0 | (c >> 6));
-      put(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      put(0xE0 | (c >> 12));
-      put(0x80 | ((c >> 6) & 0x3F));
-      put(0x80 | (c & 0x3F));
-    } else {
-      put(0xF0 | (c >> 18));
-      put(0x80 | ((c >> 12) & 0x3F));
-      put(0x80 | ((c >> 6) & 0x3F));
-      put(0x80 | (c & 0x3F));
-    }
-  }
-  return std::filesystem::path(utf8);
-#endif
-}
 
 constexpr auto POLL_PAUSE = std::chrono::milliseconds(5);
 
@@ -56,6 +24,7 @@ struct Acquired {
   bool format = false;
 
   void Mark(AudioObject object) { objects[static_cast<std::size_t>(object)] = true; }
+  void Unmark(AudioObject object) { objects[static_cast<std::size_t>(object)] = false; }
   bool Has(AudioObject object) const { return objects[static_cast<std::size_t>(object)]; }
 };
 
@@ -82,11 +51,52 @@ bool OpenDevice(AudioSource& source, CaptureFormat& format, Acquired& acquired, 
   return true;
 }
 
-// Starts a shared-mode stream in the device's own format: a record the
-// service made itself is one whose fields agree, whatever the channel count.
-// The pipeline keeps the first one or two channels of each frame.
-bool StartStream(AudioSource& source, Acquired& acquired, StartFailure& failure) {
-  if (!Succeeded(source.Initialize(CAPTURE_BUFFER_DURATION), StartStep::Initialize, failure)) return false;
+// The format a stream is asked for when the driver refuses the device's own:
+// 32-bit float or 16-bit integer samples at the mix rate, in stereo (mono for
+// a mono device), every field agreeing with the others. The audio engine
+// converts what the device delivers to it. False if the rate is beyond what
+// the record can describe.
+bool ConvertedFormat(const CaptureFormat& mix, bool isFloat, CaptureFormat& converted) {
+  const std::uint16_t channels = RecordedChannels(mix);
+  const std::uint16_t bits = isFloat ? 32 : 16;
+  const auto blockAlign = static_cast<std::uint16_t>(channels * bits / 8);
+  const std::uint64_t byteRate = std::uint64_t{mix.nSamplesPerSec} * blockAlign;
+  if (byteRate > UINT32_MAX) return false;
+  converted = {};
+  converted.wFormatTag = isFloat ? FORMAT_TAG_IEEE_FLOAT : FORMAT_TAG_PCM;
+  converted.nChannels = channels;
+  converted.nSamplesPerSec = mix.nSamplesPerSec;
+  converted.nAvgBytesPerSec = static_cast<std::uint32_t>(byteRate);
+  converted.nBlockAlign = blockAlign;
+  converted.wBitsPerSample = bits;
+  return true;
+}
+
+// Starts a shared-mode stream, in the device's own format if the driver
+// takes it: the pipeline then keeps the device's first one or two channels
+// unmixed. Drivers have been seen to refuse the very format they report;
+// then the stream is asked for a converted format, float first, each on a
+// fresh audio client. Only when every attempt is refused does the start
+// fail, with the code of the first refusal. format becomes the stream's.
+bool StartStream(AudioSource& source, CaptureFormat& format, Acquired& acquired, StartFailure& failure) {
+  AudioResult result = source.Initialize(0, CAPTURE_BUFFER_DURATION, nullptr);
+  const AudioResult refusal = result;
+  for (const bool isFloat : {true, false}) {
+    CaptureFormat converted;
+    if (result >= 0 || !ConvertedFormat(format, isFloat, converted)) break;
+    // 1. A new audio client: one whose Initialize failed is not asked again.
+    source.Release(AudioObject::AudioClient);
+    acquired.Unmark(AudioObject::AudioClient);
+    if (source.ActivateAudioClient() < 0) break;
+    acquired.Mark(AudioObject::AudioClient);
+    // 2. The converted stream.
+    result = source.Initialize(STREAM_FLAGS_AUTOCONVERT, CAPTURE_BUFFER_DURATION, &converted);
+    if (result >= 0) format = converted;
+  }
+  if (result < 0) {
+    failure = {StartStep::Initialize, static_cast<std::uint32_t>(refusal)};
+    return false;
+  }
   if (!Succeeded(source.GetCaptureService(), StartStep::GetCaptureService, failure)) return false;
   acquired.Mark(AudioObject::CaptureClient);
   return Succeeded(source.Start(), StartStep::Start, failure);
@@ -128,23 +138,27 @@ class StallWatch {
   std::uint32_t reported = 0;
 };
 
-enum class CaptureEnd { Stopped, AtLimit, DeviceLost, OutOfMemory };
+enum class CaptureEnd { Stopped, AtLimit, DeviceFailed, OutOfMemory };
 
 // Drains packets every 5 ms until isRecording is cleared, the take reaches
-// its limit, the device goes away or memory for the take runs out.
+// its limit, the device fails (failureCode says how) or memory for the take
+// runs out.
 CaptureEnd CapturePackets(AudioSource& source, const CaptureFormat& format, SampleTake& recordedSamples,
-                          WindowHandle window, const RecordingLimits& limits) {
+                          WindowHandle window, const RecordingLimits& limits, AudioResult& failureCode) {
   const std::uint16_t channels = RecordedChannels(format);
   const std::uint64_t maxTakeFrames = limits.maxDataBytes / (2u * channels);
   // Stands in for the buffer of a packet flagged silent, whose contents the
-  // service says to ignore. Only ever grows, and holds zeros only.
+  // service says to ignore. Only ever grows, and holds silence only: 0x80
+  // for unsigned 8-bit samples, zeros for every other encoding.
+  const std::uint8_t silentByte = SampleEncodingOf(format) == SampleEncoding::Unsigned8 ? 0x80 : 0x00;
   std::vector<std::uint8_t> silence;
   StallWatch stall(window, limits.stallNotice);
 
   while (isRecording.load()) {
     std::uint32_t packetLength = 0;
-    // The service reports a device that has gone (unplugged, disabled) here.
-    if (source.GetNextPacketSize(packetLength) < 0) return CaptureEnd::DeviceLost;
+    // The service reports a device that has gone (unplugged, disabled), or
+    // its own end, here.
+    if ((failureCode = source.GetNextPacketSize(packetLength)) < 0) return CaptureEnd::DeviceFailed;
     while (packetLength != 0 && isRecording.load()) {
       const std::uint8_t* data = nullptr;
       std::uint32_t frames = 0;
@@ -160,7 +174,7 @@ CaptureEnd CapturePackets(AudioSource& source, const CaptureFormat& format, Samp
       try {
         if ((flags & BUFFER_FLAG_SILENT) != 0) {
           const std::size_t bytes = std::size_t{format.nBlockAlign} * packet.frameCount;
-          if (silence.size() < bytes) silence.resize(bytes);
+          if (silence.size() < bytes) silence.resize(bytes, silentByte);
           packet.data = silence.data();
         }
         processed = ProcessCapturePacket(packet, format, recordedSamples, window);
@@ -174,7 +188,7 @@ CaptureEnd CapturePackets(AudioSource& source, const CaptureFormat& format, Samp
       if (!processed) break;
       source.ReleaseBuffer(frames);
       if (reachesLimit) return CaptureEnd::AtLimit;
-      if (source.GetNextPacketSize(packetLength) < 0) return CaptureEnd::DeviceLost;
+      if ((failureCode = source.GetNextPacketSize(packetLength)) < 0) return CaptureEnd::DeviceFailed;
     }
     stall.Check();
     std::this_thread::sleep_for(POLL_PAUSE);
@@ -196,16 +210,25 @@ void Teardown(AudioSource& source, const Acquired& acquired) {
   captureActive.store(false);
 }
 
-void Finish(RecordingOutcome outcome, WindowHandle window, StartFailure failure = {}) {
+void Finish(RecordingOutcome outcome, WindowHandle window, StartFailure failure = {},
+            std::uint32_t failureCode = 0) {
   startFailure = failure;
+  captureFailureCode = failureCode;
   recordingOutcome.store(outcome);
   PostNotification(window, WM_RECORDING_DONE);
 }
 
-RecordingOutcome SavedOutcome(CaptureEnd end) {
+// Results of the audio service that name why capture ended.
+constexpr auto AUDCLNT_E_DEVICE_INVALIDATED = static_cast<AudioResult>(0x88890004u);
+constexpr auto AUDCLNT_E_SERVICE_NOT_RUNNING = static_cast<AudioResult>(0x88890010u);
+
+RecordingOutcome SavedOutcome(CaptureEnd end, AudioResult failureCode) {
   switch (end) {
     case CaptureEnd::AtLimit: return RecordingOutcome::SavedAtLimit;
-    case CaptureEnd::DeviceLost: return RecordingOutcome::SavedDeviceLost;
+    case CaptureEnd::DeviceFailed:
+      if (failureCode == AUDCLNT_E_DEVICE_INVALIDATED) return RecordingOutcome::SavedDeviceLost;
+      if (failureCode == AUDCLNT_E_SERVICE_NOT_RUNNING) return RecordingOutcome::SavedServiceStopped;
+      return RecordingOutcome::SavedCaptureFailed;
     case CaptureEnd::OutOfMemory: return RecordingOutcome::SavedOutOfMemory;
     case CaptureEnd::Stopped: break;
   }
@@ -228,7 +251,7 @@ void RecordFromSource(AudioSource& source, const std::wstring& path, WindowHandl
   } else if (SampleEncodingOf(format) == SampleEncoding::Unsupported) {
     // Checked before the stream exists: its packets could not be read.
     refused = RecordingOutcome::FormatNotSupported;
-  } else if (!StartStream(source, acquired, failure)) {
+  } else if (!StartStream(source, format, acquired, failure)) {
     refused = RecordingOutcome::CouldNotStart;
   } else {
     sampleRate = static_cast<std::int32_t>(format.nSamplesPerSec);
@@ -246,9 +269,8 @@ void RecordFromSource(AudioSource& source, const std::wstring& path, WindowHandl
     return;
   }
 
-  std::ofstream file(FilePath(path),
-                     std::ios::binary | std::ios::out | std::ios::trunc);
-  if (!file.is_open()) {
+  OutputFile file;
+  if (file.Open(path)) {
     // The window tells the user once it has joined this thread: a box owned
     // by the window, shown from here, would need the window's thread, which
     // may be waiting in that join.
@@ -267,15 +289,31 @@ void RecordFromSource(AudioSource& source, const std::wstring& path, WindowHandl
   (void)analysisClockStarted;
 
   SampleTake recordedSamples(limits.maxTakeBlocks);
-  const CaptureEnd end = CapturePackets(source, format, recordedSamples, window, limits);
+  AudioResult failureCode = 0;
+  const CaptureEnd end = CapturePackets(source, format, recordedSamples, window, limits, failureCode);
   source.Stop();
-  const bool written = FinishTake(file, recordedSamples, static_cast<std::int32_t>(format.nSamplesPerSec),
-                                  RecordedChannels(format));
-  Finish(written ? SavedOutcome(end) : RecordingOutcome::WriteFailed, window);
+  PostNotification(window, WM_RECORDING_SAVING);
+  const auto rate = static_cast<std::int32_t>(format.nSamplesPerSec);
+  const std::int32_t channels = RecordedChannels(format);
+  if (const FileError error = FinishTake(file, recordedSamples, rate, channels)) {
+    // What reached the disk is no usable file, so it goes; the take stays
+    // in memory for the user to save elsewhere or discard.
+    RemoveFile(path);
+    unsavedTake.emplace(std::move(recordedSamples), rate, channels, error);
+    Finish(RecordingOutcome::WriteFailed, window);
+  } else {
+    Finish(SavedOutcome(end, failureCode), window, {}, static_cast<std::uint32_t>(failureCode));
+  }
   Teardown(source, acquired);
 }
 
 void CaptureThreadMain(std::wstring path, WindowHandle window) {
   const auto source = CreateDefaultAudioSource();
   RecordFromSource(*source, path, window);
+}
+
+void SaveTakeMain(std::wstring path, WindowHandle window) {
+  UnsavedTake& take = *unsavedTake;
+  take.error = WriteTakeFile(path, take.samples, take.sampleRate, take.channels);
+  PostNotification(window, WM_TAKE_SAVED);
 }

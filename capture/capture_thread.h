@@ -29,6 +29,11 @@ struct RecordingLimits {
   bool (*startAnalysisWorker)() = StartAnalysisWorker;
 };
 
+// Body of the thread that writes unsavedTake to path, a place the user chose
+// after the take's own file could not be written. Stores the outcome in
+// unsavedTake->error (empty when written) and posts WM_TAKE_SAVED to window.
+void SaveTakeMain(std::wstring path, WindowHandle window);
+
 // The same on a given source.
 void RecordFromSource(AudioSource& source, const std::wstring& path, WindowHandle window,
                       const RecordingLimits& limits = {});

@@ -32,6 +32,10 @@ SampleEncoding SampleEncodingOf(const CaptureFormat& format) {
   if (std::uint32_t{format.nBlockAlign} != std::uint32_t{format.nChannels} * (bits / 8)) {
     return SampleEncoding::Unsupported;
   }
+  // The file's byte rate, rate x channels x 2, must fit its 32 bits.
+  if (std::uint64_t{format.nSamplesPerSec} * RecordedChannels(format) * 2 > UINT32_MAX) {
+    return SampleEncoding::Unsupported;
+  }
   const bool extensible = format.wFormatTag == FORMAT_TAG_EXTENSIBLE;
   if (extensible && format.wValidBitsPerSample > bits) return SampleEncoding::Unsupported;
   const bool isFloat = format.wFormatTag == FORMAT_TAG_IEEE_FLOAT ||

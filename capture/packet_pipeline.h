@@ -23,7 +23,8 @@ bool IsFloat32Format(const CaptureFormat& format);
 bool IsPcm16Format(const CaptureFormat& format);
 // Unsupported for a record that cannot be trusted (no channels, no rate, a
 // block alignment other than channels x container size, more valid bits
-// than the container holds) and for any encoding but integer or float PCM.
+// than the container holds, a rate whose WAV byte rate 32 bits cannot hold)
+// and for any encoding but integer or float PCM.
 SampleEncoding SampleEncodingOf(const CaptureFormat& format);
 // Channels the take holds: the device's first one, or its first two.
 std::uint16_t RecordedChannels(const CaptureFormat& format);

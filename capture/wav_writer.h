@@ -3,9 +3,10 @@
 #include <array>
 #include <bit>
 #include <cstdint>
-#include <fstream>
 #include <ostream>
+#include <string>
 
+#include "capture/output_file.h"
 #include "capture/sample_take.h"
 
 static_assert(std::endian::native == std::endian::little,
@@ -34,10 +35,19 @@ static_assert(sizeof(WavHeader) == 44);
 // data size + 36.
 constexpr std::uint64_t MAX_WAV_DATA_BYTES = 0xFFFFFFFFull - 36;
 
+// The header's fields for a take; the byte rate is computed in 64 bits, and
+// the capture format check refuses rates whose byte rate 32 bits cannot hold.
+WavHeader MakeWavHeader(std::int32_t sampleRate, std::int32_t bitsPerSample, std::int32_t channels,
+                        std::uint32_t dataBytes);
 void WriteWavHeader(std::ostream& stream, std::int32_t sampleRate, std::int32_t bitsPerSample,
                     std::int32_t channels, std::uint32_t dataBytes);
 
-// Writes the header and the whole take, then closes the file. Returns false
-// if any write or the close failed. The take must fit MAX_WAV_DATA_BYTES.
-bool FinishTake(std::ofstream& file, const SampleTake& take, std::int32_t sampleRate,
-                std::int32_t channels);
+// Writes the header and the whole take into the open file, then flushes and
+// closes it. The take must fit MAX_WAV_DATA_BYTES.
+FileError FinishTake(OutputFile& file, const SampleTake& take, std::int32_t sampleRate, std::int32_t channels);
+
+// The same into a new file at path, replacing one that exists. A file that
+// could not be written whole is removed: the path holds the whole take or
+// nothing, never a WAV file whose header promises more than it has.
+FileError WriteTakeFile(const std::wstring& path, const SampleTake& take, std::int32_t sampleRate,
+                        std::int32_t channels);

@@ -14,5 +14,9 @@ constexpr unsigned WM_RECORDING_DONE = 0x8002;     // WM_APP + 2
 constexpr unsigned WM_RECORDING_STARTED = 0x8003;  // WM_APP + 3
 // The device has stopped delivering packets, or delivers them again.
 constexpr unsigned WM_CAPTURE_STALLED = 0x8004;    // WM_APP + 4
+// Capture has ended and the take is being written.
+constexpr unsigned WM_RECORDING_SAVING = 0x8005;   // WM_APP + 5
+// The thread that saves a take elsewhere has finished, written or not.
+constexpr unsigned WM_TAKE_SAVED = 0x8006;         // WM_APP + 6
 
 void PostNotification(WindowHandle target, unsigned message);

@@ -10,6 +10,7 @@ std::atomic<float> peakFrequencyHz{0.0f};
 std::int32_t sampleRate = 44100;
 std::atomic<RecordingOutcome> recordingOutcome{RecordingOutcome::None};
 StartFailure startFailure{};
+std::uint32_t captureFailureCode = 0;
 std::atomic<std::uint32_t> stalledSeconds{0};
 WindowHandle mainWindow = nullptr;
 std::mutex displayMutex;
@@ -19,8 +20,10 @@ std::condition_variable queueSignal;
 std::chrono::steady_clock::time_point lastAnalysisTime{};
 
 // Constructed in this order before the program's entry and destroyed in the
-// reverse order at exit; both thread handles are empty by then.
+// reverse order at exit; the thread handles are empty by then.
 std::thread captureThread;
+std::thread saveThread;
+std::optional<UnsavedTake> unsavedTake;
 std::wstring outputPath = L"output.wav";
 std::deque<std::int16_t> leftDisplay;
 std::vector<float> spectrum;

@@ -6,11 +6,14 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <queue>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "capture/output_file.h"
+#include "capture/sample_take.h"
 #include "state/notifier.h"
 
 // The process-wide objects through which the user-interface thread, the
@@ -26,11 +29,13 @@ enum class RecordingOutcome : std::uint8_t {
   Saved,               // the whole take is in the file
   SavedAtLimit,        // saved, but the WAV size limit ended the recording
   SavedDeviceLost,     // saved, but the device went away and ended it
+  SavedServiceStopped, // saved, but the Windows audio service stopped and ended it
+  SavedCaptureFailed,  // saved, but the device failed (captureFailureCode) and ended it
   SavedOutOfMemory,    // saved, but memory for the take ran out and ended it
   CouldNotStart,       // a setup step failed (startFailure says which); no file
   FormatNotSupported,  // the device's sample format cannot be read; no file
   FileNotOpened,       // the output file could not be opened; no file
-  WriteFailed,         // header, samples or close failed; the file is unusable
+  WriteFailed,         // the take could not be written; it waits in unsavedTake
 };
 
 // The setup step that failed, in the order the recording thread runs them.
@@ -49,6 +54,15 @@ enum class StartStep : std::uint8_t {
 struct StartFailure {
   StartStep step = StartStep::None;
   std::uint32_t code = 0;  // the platform's result (an HRESULT); 0 when there is none
+};
+
+// A take whose file could not be written, kept in memory until the user
+// saves it elsewhere or discards it.
+struct UnsavedTake {
+  SampleTake samples;
+  std::int32_t sampleRate = 0;
+  std::int32_t channels = 0;
+  FileError error;  // why the latest attempt to write it failed
 };
 
 // Writer: UI thread (Start sets; Stop, WM_CLOSE, WM_DESTROY, WM_RECORDING_DONE clear).
@@ -76,6 +90,9 @@ extern std::atomic<RecordingOutcome> recordingOutcome;
 // recordingOutcome. Reader: UI thread, on WM_RECORDING_DONE. The seq_cst
 // store of recordingOutcome that follows orders it for the reader.
 extern StartFailure startFailure;
+// The platform's result that ended capture, for SavedCaptureFailed. Writer
+// and reader as for startFailure.
+extern std::uint32_t captureFailureCode;
 // Whole seconds since the device last delivered a packet, once they reach
 // the notice threshold; 0 while packets flow. Writer: recording thread,
 // before it posts WM_CAPTURE_STALLED. Reader: UI thread, on that message.
@@ -93,6 +110,14 @@ extern std::condition_variable queueSignal;
 // UI thread only: the running or finished recording thread. Always joined
 // before it is given another thread or destroyed.
 extern std::thread captureThread;
+// UI thread only: the thread writing unsavedTake to a new place, if any.
+// Always joined before it is given another thread or destroyed.
+extern std::thread saveThread;
+// Set by the recording thread before it posts WM_RECORDING_DONE with
+// RecordingOutcome::WriteFailed; from then on the UI thread's, except that a
+// running saveThread writes the take and its error, and the UI thread looks
+// at neither until WM_TAKE_SAVED. Emptied once the take is saved or discarded.
+extern std::optional<UnsavedTake> unsavedTake;
 // UI thread only: the path chosen in the Save dialog.
 extern std::wstring outputPath;
 // Guarded by displayMutex. Writer: recording thread (append, trim to 65536)

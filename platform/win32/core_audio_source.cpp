@@ -49,6 +49,7 @@ class CoreAudioSource final : public AudioSource {
     format.wFormatTag = mixFormat->wFormatTag;
     format.nChannels = mixFormat->nChannels;
     format.nSamplesPerSec = mixFormat->nSamplesPerSec;
+    format.nAvgBytesPerSec = mixFormat->nAvgBytesPerSec;
     format.nBlockAlign = mixFormat->nBlockAlign;
     format.wBitsPerSample = mixFormat->wBitsPerSample;
     // An extensible record too short to hold its extension keeps a zero
@@ -63,10 +64,21 @@ class CoreAudioSource final : public AudioSource {
     return result;
   }
 
-  AudioResult Initialize(std::int64_t bufferDuration) override {
-    // The record as the service made it: shared mode always accepts its own
-    // mix format, and its fields agree with each other.
-    return audioClient->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, bufferDuration, 0, mixFormat, nullptr);
+  AudioResult Initialize(std::uint32_t streamFlags, std::int64_t bufferDuration,
+                         const CaptureFormat* streamFormat) override {
+    if (streamFormat == nullptr) {
+      // The record as the service made it, extension and all.
+      return audioClient->Initialize(AUDCLNT_SHAREMODE_SHARED, streamFlags, bufferDuration, 0, mixFormat, nullptr);
+    }
+    WAVEFORMATEX record{};
+    record.wFormatTag = streamFormat->wFormatTag;
+    record.nChannels = streamFormat->nChannels;
+    record.nSamplesPerSec = streamFormat->nSamplesPerSec;
+    record.nAvgBytesPerSec = streamFormat->nAvgBytesPerSec;
+    record.nBlockAlign = streamFormat->nBlockAlign;
+    record.wBitsPerSample = streamFormat->wBitsPerSample;
+    record.cbSize = 0;
+    return audioClient->Initialize(AUDCLNT_SHAREMODE_SHARED, streamFlags, bufferDuration, 0, &record, nullptr);
   }
 
   AudioResult GetCaptureService() override {

@@ -62,6 +62,12 @@ class MainWindowOps final : public WindowOps {
   void ShowErrorBox(const std::wstring& text, const std::wstring& caption) override {
     MessageBoxW(window, text.c_str(), caption.c_str(), MB_ICONERROR);
   }
+  bool AskYesNo(const std::wstring& question, bool noIsDefault) override {
+    const UINT style = MB_YESNO | MB_ICONWARNING | (noIsDefault ? MB_DEFBUTTON2 : MB_DEFBUTTON1);
+    return MessageBoxW(window, question.c_str(), L"Vellora", style) == IDYES;
+  }
+  void BlockShutdown(const std::wstring& reason) override { ShutdownBlockReasonCreate(window, reason.c_str()); }
+  void AllowShutdown() override { ShutdownBlockReasonDestroy(window); }
   void DisableButtons() override {
     EnableWindow(startButton, FALSE);
     EnableWindow(stopButton, FALSE);
@@ -105,8 +111,19 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_RECORDING_STARTED:
       OnRecordingStarted(ops);
       return 0;
+    case WM_RECORDING_SAVING:
+      OnRecordingSaving(ops);
+      return 0;
     case WM_RECORDING_DONE:
       OnRecordingDone(ops);
+      return 0;
+    case WM_TAKE_SAVED:
+      OnTakeSaved(ops);
+      return 0;
+    case WM_QUERYENDSESSION:
+      return OnQueryEndSession(ops) ? TRUE : FALSE;
+    case WM_ENDSESSION:
+      OnEndSession(ops, wParam != FALSE);
       return 0;
     case WM_CAPTURE_STALLED:
       OnCaptureStalled(ops);

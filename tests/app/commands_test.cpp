@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <deque>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <functional>
 #include <future>
 
@@ -25,6 +29,11 @@ class FakeWindow : public WindowOps {
   bool noMemoryAfterDialog = false;  // the first allocation after the dialog fails
   int dialogs = 0;
   std::wstring status = L"Ready";
+  std::vector<std::wstring> statuses;  // every text the status line was given, in order
+  std::deque<bool> yesNo;              // the answers to the questions, in turn
+  std::vector<std::wstring> questions;
+  std::function<void()> whileAsked;    // runs while a question is on the screen
+  std::vector<std::wstring> shutdownReasons;  // given and withdrawn ("-")
   bool buttonsDisabled = false;
   int invalidations = 0;
   bool destroyed = false;
@@ -39,7 +48,20 @@ class FakeWindow : public WindowOps {
     if (noMemoryAfterDialog) FailAllocations(1);
     return path;
   }
-  void SetStatusText(const std::wstring& text) override { status = text; }
+  void SetStatusText(const std::wstring& text) override {
+    status = text;
+    statuses.push_back(text);
+  }
+  bool AskYesNo(const std::wstring& question, bool) override {
+    questions.push_back(question);
+    if (whileAsked) whileAsked();
+    if (yesNo.empty()) ADD_FAILURE() << "unexpected question: " << testing::PrintToString(question);
+    const bool answer = !yesNo.empty() && yesNo.front();
+    if (!yesNo.empty()) yesNo.pop_front();
+    return answer;
+  }
+  void BlockShutdown(const std::wstring& reason) override { shutdownReasons.push_back(reason); }
+  void AllowShutdown() override { shutdownReasons.push_back(L"-"); }
   struct Box {
     std::wstring text, caption;
     bool threadJoined;  // the recording thread had been joined when the box came up
@@ -71,6 +93,7 @@ class Commands : public ::testing::Test {
     if (!window.destroyed) {
       isRecording.store(false);
       if (captureThread.joinable()) captureThread.join();
+      if (saveThread.joinable()) saveThread.join();
     }
     testAudioSourceFactory = nullptr;
     fs::remove_all(dir);
@@ -99,7 +122,9 @@ class Commands : public ::testing::Test {
         switch (posted[index].message) {
           case WM_UPDATE_VISUALS: OnUpdateVisuals(window); break;
           case WM_RECORDING_STARTED: OnRecordingStarted(window); break;
+          case WM_RECORDING_SAVING: OnRecordingSaving(window); break;
           case WM_RECORDING_DONE: OnRecordingDone(window); break;
+          case WM_TAKE_SAVED: OnTakeSaved(window); break;
           case WM_CAPTURE_STALLED: OnCaptureStalled(window); break;
         }
         if (done()) return true;
@@ -139,6 +164,7 @@ TEST_F(Commands, StartRecordStopAndSave) {
   EXPECT_FALSE(isRecording.load());
   EXPECT_EQ(window.status, L"Recording...") << "unchanged until the thread has finished";
   ASSERT_TRUE(PumpUntilStatus(L"Saved to: " + path));
+  EXPECT_EQ(window.statuses, (std::vector<std::wstring>{L"Recording...", L"Saving the recording...", window.status}));
   EXPECT_FALSE(captureActive.load());
   EXPECT_FALSE(captureThread.joinable());
   EXPECT_GT(fs::file_size(path), 44u);
@@ -194,11 +220,13 @@ TEST_F(Commands, StopWhileIdleAndOtherCommandsDoNothing) {
   EXPECT_EQ(window.status, L"Ready");
 }
 
+// The close comes before the recording's news of its start and of its
+// saving: neither may replace what the status line says about the close.
 TEST_F(Commands, CloseWhileRecordingWaitsForTheFileThenDestroys) {
   const std::wstring path = PathOf("closing.wav");
   window.answers = {path};
   OnCommand(window, ID_START);
-  ASSERT_TRUE(PumpUntilStatus(L"Recording..."));
+  ASSERT_TRUE(testNotifier.WaitFor(WM_RECORDING_STARTED, 1, 20s));
 
   OnClose(window);
   EXPECT_FALSE(isRecording.load());
@@ -212,7 +240,8 @@ TEST_F(Commands, CloseWhileRecordingWaitsForTheFileThenDestroys) {
 
   ASSERT_TRUE(PumpUntil([&] { return window.destroyed; }));
   EXPECT_TRUE(window.quitPosted);
-  EXPECT_EQ(window.status, L"Saved to: " + path);
+  EXPECT_EQ(window.statuses,
+            (std::vector<std::wstring>{L"Waiting for recording thread to finish...", L"Saved to: " + path}));
   EXPECT_FALSE(closePending.load());
   EXPECT_FALSE(captureThread.joinable());
   EXPECT_TRUE(fs::exists(path));
@@ -324,6 +353,10 @@ TEST(StatusText, EveryOutcomeSaysWhatHappened) {
       {RecordingOutcome::SavedAtLimit, {}, L"Saved to: C:\\takes\\a.wav (stopped at the 4 GB limit of a WAV file)"},
       {RecordingOutcome::SavedDeviceLost, {}, L"Saved to: C:\\takes\\a.wav (stopped: the recording device was lost)"},
       {RecordingOutcome::SavedOutOfMemory, {}, L"Saved to: C:\\takes\\a.wav (stopped: out of memory)"},
+      {RecordingOutcome::SavedServiceStopped, {},
+       L"Saved to: C:\\takes\\a.wav (stopped: the Windows audio service stopped)"},
+      {RecordingOutcome::SavedCaptureFailed, {},
+       L"Saved to: C:\\takes\\a.wav (stopped: the recording device reported error 0x8889000F)"},
       {RecordingOutcome::CouldNotStart, {StartStep::Initialize, 0x8889000A},
        L"Could not start recording: the recording device is in use by another program (error 0x8889000A). "
        L"Nothing was saved."},
@@ -347,10 +380,126 @@ TEST(StatusText, EveryOutcomeSaysWhatHappened) {
   };
   int ran = 0;
   for (const auto& c : cases) {
-    EXPECT_EQ(OutcomeStatusText(c.outcome, path, c.failure), c.text) << "case " << ran;
+    EXPECT_EQ(OutcomeStatusText(c.outcome, path, c.failure, 0x8889000F), c.text) << "case " << ran;
     ++ran;
   }
-  EXPECT_EQ(ran, 13);
+  EXPECT_EQ(ran, 15);
+}
+
+// The samples of a WAV file, after checking that its header describes it.
+std::vector<std::int16_t> WavSamples(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  if (bytes.size() < 44) return {};
+  std::uint32_t dataBytes = 0;
+  std::memcpy(&dataBytes, bytes.data() + 40, 4);
+  EXPECT_EQ(dataBytes, bytes.size() - 44) << "the header does not describe the file";
+  std::vector<std::int16_t> samples((bytes.size() - 44) / 2);
+  std::memcpy(samples.data(), bytes.data() + 44, samples.size() * 2);
+  return samples;
+}
+
+// The disk refuses the take at Stop: the user is told why and asked where
+// else to save it, again after a place that fails too, until one takes it.
+TEST_F(Commands, TakeTheDiskRefusesIsSavedElsewhere) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  const std::wstring missing = PathOf("missing folder/x.wav"), kept = PathOf("kept.wav");
+  window.answers = {L"/dev/full", missing, kept};
+  window.yesNo = {true, true};
+  OnCommand(window, ID_START);
+  ASSERT_TRUE(PumpUntilStatus(L"Recording..."));
+  ASSERT_TRUE(PumpUntil([] { return testNotifier.Count(WM_UPDATE_VISUALS) >= 3; }));
+  OnCommand(window, ID_STOP);
+  ASSERT_TRUE(PumpUntilStatus(L"Saved to: " + kept));
+
+  ASSERT_EQ(window.questions.size(), 2u);
+  EXPECT_NE(window.questions[0].find(L"/dev/full\nbecause the disk is full."), std::wstring::npos);
+  EXPECT_NE(window.questions[1].find(missing + L"\nbecause the disk or folder is no longer there."),
+            std::wstring::npos);
+  EXPECT_EQ(window.statuses,
+            (std::vector<std::wstring>{
+                L"Recording...", L"Saving the recording...",
+                L"Writing the file failed: the disk is full. The recording is not saved yet.",
+                L"Saving the recording...",
+                L"Writing the file failed: the disk or folder is no longer there. The recording is not saved yet.",
+                L"Saving the recording...", L"Saved to: " + kept}));
+  const auto samples = WavSamples(kept);
+  EXPECT_GE(samples.size(), 3 * 480u);
+  EXPECT_EQ(samples.size() % 480, 0u);
+  EXPECT_EQ(std::count(samples.begin(), samples.end(), 1000), static_cast<std::ptrdiff_t>(samples.size()));
+  EXPECT_FALSE(unsavedTake.has_value());
+  EXPECT_FALSE(saveThread.joinable());
+}
+
+// Only an explicit discard throws a take away. A Start, a close and the end
+// of the session that come while the question is open wait for the answer.
+TEST_F(Commands, UnsavedTakeIsDiscardedOnlyWhenTheUserSaysSo) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  window.answers = {L"/dev/full"};
+  window.yesNo = {false, false, false, true};  // not elsewhere, not discarded; not elsewhere, discarded
+  window.whileAsked = [&] {
+    if (window.questions.size() != 1) return;
+    OnCommand(window, ID_START);
+    OnClose(window);
+    EXPECT_FALSE(OnQueryEndSession(window));
+  };
+  OnCommand(window, ID_START);
+  ASSERT_TRUE(PumpUntilStatus(L"Recording..."));
+  OnCommand(window, ID_STOP);
+  ASSERT_TRUE(PumpUntil([&] { return window.destroyed; }));
+
+  EXPECT_EQ(window.dialogs, 1) << "Start was not refused while the question was open";
+  ASSERT_EQ(window.questions.size(), 4u);
+  EXPECT_EQ(window.questions[1].rfind(L"Discard the recording (", 0), 0u);
+  EXPECT_EQ(window.questions[3], window.questions[1]);
+  EXPECT_EQ(window.shutdownReasons, (std::vector<std::wstring>{L"The recording has not been saved", L"-"}));
+  EXPECT_EQ(window.status, L"The recording was discarded.");
+  EXPECT_FALSE(unsavedTake.has_value());
+}
+
+// The session ends during a recording: the take is in its file before the
+// handler returns, and the reason is shown meanwhile. A session end that is
+// cancelled leaves the recording running.
+TEST_F(Commands, SessionEndSavesTheRecordingFirst) {
+  const std::wstring path = PathOf("shutdown.wav");
+  window.answers = {path};
+  OnCommand(window, ID_START);
+  ASSERT_TRUE(PumpUntilStatus(L"Recording..."));
+  EXPECT_TRUE(OnQueryEndSession(window));
+  OnEndSession(window, false);
+  ASSERT_TRUE(PumpUntil([] { return testNotifier.Count(WM_UPDATE_VISUALS) >= 5; }));
+  EXPECT_TRUE(isRecording.load());
+  EXPECT_TRUE(window.shutdownReasons.empty());
+
+  OnEndSession(window, true);
+  EXPECT_EQ(window.shutdownReasons, (std::vector<std::wstring>{L"Saving the recording", L"-"}));
+  EXPECT_FALSE(captureThread.joinable());
+  EXPECT_GE(WavSamples(path).size(), 5 * 480u);
+}
+
+TEST(StatusText, FileErrorsSayWhyAndTakesHowLong) {
+  const struct {
+    FileError error;
+    std::wstring cause;
+  } causes[] = {
+      {{ENOSPC, 112}, L"the disk is full"},  // ERROR_DISK_FULL
+      {{ENOSPC, 0}, L"the disk is full"},    // a short write, no system code
+      {{EACCES, 19}, L"the disk is write-protected"},
+      {{EBADF, 5}, L"Windows denied access to the file"},
+      {{EACCES, 1167}, L"the disk or folder is no longer there"},  // ERROR_DEVICE_NOT_CONNECTED
+      {{EINVAL, 223}, L"the file is too large for this disk"},
+      {{EFBIG, 0}, L"the file is too large for this disk"},
+      {{EROFS, 0}, L"the disk is write-protected"},
+      {{EINVAL, 1234}, L"Windows reported error 1234"},
+      {{EMLINK, 0}, L"the system reported error " + std::to_wstring(EMLINK)},
+  };
+  for (const auto& c : causes) EXPECT_EQ(FileErrorCause(c.error), c.cause) << c.error.systemCode;
+  EXPECT_EQ(WriteFailedStatusText({ENOSPC, 112}),
+            L"Writing the file failed: the disk is full. The recording is not saved yet.");
+
+  EXPECT_EQ(TakeLengthText(2 * 48000 * 59 + 1, 2, 48000), L"59 s");
+  EXPECT_EQ(TakeLengthText(44100 * 252, 1, 44100), L"4 min 12 s");
+  EXPECT_EQ(TakeLengthText(2 * 48000 * 3725, 2, 48000), L"1 h 02 min 05 s");
 }
 
 // Stop and Start again before the first thread has even opened the device:

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -114,6 +116,7 @@ TEST_F(RecordingThread, StereoPcmTakeHoldsEverySampleInOrder) {
 
   std::vector<unsigned> expected = {WM_RECORDING_STARTED};
   expected.insert(expected.end(), 6, WM_UPDATE_VISUALS);
+  expected.push_back(WM_RECORDING_SAVING);
   expected.push_back(WM_RECORDING_DONE);
   EXPECT_EQ(MessagesTo(window), expected);
   EXPECT_EQ(recordingOutcome.load(), RecordingOutcome::Saved);
@@ -167,8 +170,10 @@ TEST_F(RecordingThread, SetupFailureAtAnyStepLeavesNoFileAndReleasesWhatItHad) {
       {"GetDefaultAudioEndpoint", StartStep::GetDefaultAudioEndpoint, {"Release(Enumerator)"}},
       {"ActivateAudioClient", StartStep::ActivateAudioClient, {"Release(Device)", "Release(Enumerator)"}},
       {"GetMixFormat", StartStep::GetMixFormat, {"Release(AudioClient)", "Release(Device)", "Release(Enumerator)"}},
+      // Refused, then on fresh clients in float and in 16 bits, converted.
       {"Initialize", StartStep::Initialize,
-       {"FreeMixFormat", "Release(AudioClient)", "Release(Device)", "Release(Enumerator)"}},
+       {"Release(AudioClient)", "ActivateAudioClient", "Initialize", "Release(AudioClient)", "ActivateAudioClient",
+        "Initialize", "FreeMixFormat", "Release(AudioClient)", "Release(Device)", "Release(Enumerator)"}},
       {"GetCaptureService", StartStep::GetCaptureService,
        {"FreeMixFormat", "Release(AudioClient)", "Release(Device)", "Release(Enumerator)"}},
       {"Start", StartStep::Start,
@@ -182,7 +187,7 @@ TEST_F(RecordingThread, SetupFailureAtAnyStepLeavesNoFileAndReleasesWhatItHad) {
     ScriptedAudioSource source(FloatFormat(2, 48000));
     source.AddPacket(FloatPacket({0.5f, 0.5f}, 2));
     const auto code = static_cast<AudioResult>(0x88890000u + static_cast<unsigned>(ran));
-    source.FailAt(c.step, code);
+    source.FailAt(c.step, code, SIZE_MAX, static_cast<AudioResult>(0x80004005u));  // the first code is told
     Record(source);
 
     EXPECT_FALSE(fs::exists(path));
@@ -287,23 +292,34 @@ TEST_F(RecordingThread, UnreadableFormatOrNoWorkerThreadStartsNothing) {
   ExpectEndedCleanly();
 }
 
+// Silence in every encoding is recorded as zeros: 8-bit samples are
+// unsigned, and their silence is 0x80.
 TEST_F(RecordingThread, SilentPacketsAreRecordedAsZeros) {
-  ScriptedAudioSource source(FloatFormat(2, 48000));
-  auto loud = FloatPacket(std::vector<float>(20, 0.75f), 2);
-  auto flaggedSilent = loud;
-  flaggedSilent.flags = BUFFER_FLAG_SILENT;
-  auto otherFlag = loud;
-  otherFlag.flags = 1;  // data discontinuity: the samples are still good
-  source.AddPacket(loud);
-  source.AddPacket(flaggedSilent);
-  source.AddPacket(otherFlag);
-  Record(source);
+  const struct {
+    CaptureFormat format;
+    std::uint8_t loudByte;  // every byte of a loud packet
+    std::int16_t loud;      // what it records as
+  } cases[] = {{FloatFormat(2, 48000), 0x3F, 24478},  // 0x3F3F3F3F is 0.7470588 as a float
+               {FormatOf(FORMAT_TAG_PCM, 2, 8000, 8), 0xC0, 16384}};  // (0xC0 - 128) x 256
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.format.wBitsPerSample);
+    ScriptedAudioSource source(c.format);
+    const ScriptedAudioSource::Packet loud{std::vector<std::uint8_t>(10u * c.format.nBlockAlign, c.loudByte), 10};
+    auto flaggedSilent = loud;
+    flaggedSilent.flags = BUFFER_FLAG_SILENT;
+    auto otherFlag = loud;
+    otherFlag.flags = 1;  // data discontinuity: the samples are still good
+    source.AddPacket(loud);
+    source.AddPacket(flaggedSilent);
+    source.AddPacket(otherFlag);
+    Record(source);
 
-  std::vector<std::int16_t> expected(20, 24575);
-  expected.insert(expected.end(), 20, 0);
-  expected.insert(expected.end(), 20, 24575);
-  EXPECT_EQ(ReadWav(path).samples, expected);
-  EXPECT_EQ(source.released, (std::vector<std::uint32_t>{10, 10, 10}));
+    std::vector<std::int16_t> expected(20, c.loud);
+    expected.insert(expected.end(), 20, 0);
+    expected.insert(expected.end(), 20, c.loud);
+    EXPECT_EQ(ReadWav(path).samples, expected);
+    EXPECT_EQ(source.released, (std::vector<std::uint32_t>{10, 10, 10}));
+  }
 }
 
 TEST_F(RecordingThread, LengthLimitEndsTheRecordingAtAWholeFrame) {
@@ -354,15 +370,68 @@ TEST_F(RecordingThread, FailedGetBufferIsRetriedAndStopEndsTheDrain) {
   EXPECT_EQ(recordingOutcome.load(), RecordingOutcome::Saved);
 }
 
-TEST_F(RecordingThread, LostDeviceEndsTheRecordingAndSavesIt) {
-  ScriptedAudioSource source(FloatFormat(1, 48000));
-  source.whenDrained = ScriptedAudioSource::WhenDrained::FailNextPacketSize;
-  source.AddPacket(FloatPacket({0.5f, -0.5f}, 1));
-  Record(source);
-  EXPECT_EQ(ReadWav(path).samples, (std::vector<std::int16_t>{16383, -16383}));
-  EXPECT_EQ(recordingOutcome.load(), RecordingOutcome::SavedDeviceLost);
-  EXPECT_TRUE(isRecording.load());
-  ExpectEndedCleanly();
+// The device or the service fails while recording: the take is saved, and
+// the window hears what the platform said.
+TEST_F(RecordingThread, FailingDeviceEndsTheRecordingAndSavesIt) {
+  const struct {
+    std::uint32_t code;
+    RecordingOutcome outcome;
+  } cases[] = {{0x88890004, RecordingOutcome::SavedDeviceLost},
+               {0x88890010, RecordingOutcome::SavedServiceStopped},
+               {0x80004005, RecordingOutcome::SavedCaptureFailed}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.code);
+    ScriptedAudioSource source(FloatFormat(1, 48000));
+    source.whenDrained = ScriptedAudioSource::WhenDrained::FailNextPacketSize;
+    source.drainedFailure = static_cast<AudioResult>(c.code);
+    source.AddPacket(FloatPacket({0.5f, -0.5f}, 1));
+    Record(source);
+    EXPECT_EQ(ReadWav(path).samples, (std::vector<std::int16_t>{16383, -16383}));
+    EXPECT_EQ(recordingOutcome.load(), c.outcome);
+    EXPECT_EQ(captureFailureCode, c.code);
+    EXPECT_TRUE(isRecording.load());
+    ExpectEndedCleanly();
+  }
+}
+
+// A driver that refuses its own mix format: the stream is asked for the
+// engine's conversion to float, then 16 bits, at the mix rate, in stereo
+// (mono for a mono device), and records whichever it takes.
+TEST_F(RecordingThread, RefusedMixFormatIsRecordedConverted) {
+  const struct {
+    std::uint16_t deviceChannels;
+    std::size_t refusals;
+    CaptureFormat stream;
+  } cases[] = {{8, 1, FormatOf(FORMAT_TAG_IEEE_FLOAT, 2, 44100, 32)},
+               {1, 2, FormatOf(FORMAT_TAG_PCM, 1, 44100, 16)}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.deviceChannels);
+    ScriptedAudioSource source(FloatFormat(c.deviceChannels, 44100));
+    source.FailAt("Initialize", static_cast<AudioResult>(0x88890008u), c.refusals);
+    ScriptedAudioSource::Packet packet{std::vector<std::uint8_t>(4u * c.stream.nBlockAlign, 0x40), 4};
+    source.AddPacket(packet);
+    Record(source);
+
+    ASSERT_EQ(source.streamRequests.size(), c.refusals + 1);
+    EXPECT_EQ(source.streamRequests[0].flags, 0u);
+    EXPECT_FALSE(source.streamRequests[0].format.has_value()) << "the mix format record comes first";
+    const auto& converted = source.streamRequests.back();
+    EXPECT_EQ(converted.flags, 0x88000000u);
+    ASSERT_TRUE(converted.format.has_value());
+    EXPECT_EQ(converted.format->wFormatTag, c.stream.wFormatTag);
+    EXPECT_EQ(converted.format->nChannels, c.stream.nChannels);
+    EXPECT_EQ(converted.format->nSamplesPerSec, 44100u);
+    EXPECT_EQ(converted.format->nBlockAlign, c.stream.nBlockAlign);
+    EXPECT_EQ(converted.format->nAvgBytesPerSec, 44100u * c.stream.nBlockAlign);
+    EXPECT_EQ(converted.format->wBitsPerSample, c.stream.wBitsPerSample);
+    const auto wav = ReadWav(path);
+    EXPECT_EQ(wav.header.channels, c.stream.nChannels);
+    // 0x40404040 as a float is about 3.0 and clamps; 0x4040 as a sample is itself.
+    EXPECT_EQ(wav.samples, std::vector<std::int16_t>(4u * c.stream.nChannels,
+                                                     c.stream.wBitsPerSample == 32 ? 32767 : 0x4040));
+    EXPECT_EQ(recordingOutcome.load(), RecordingOutcome::Saved);
+    ExpectEndedCleanly();
+  }
 }
 
 // No packet for a while: the window hears how long, in whole seconds, and
@@ -409,13 +478,25 @@ TEST_F(RecordingThread, OutOfMemoryEndsTheRecordingAndSavesWhatItHas) {
   ExpectEndedCleanly();
 }
 
-TEST_F(RecordingThread, WriteFailureIsNotASavedRecording) {
+// The disk refuses the take: it is not reported saved, and every sample of
+// it waits in memory for the user.
+TEST_F(RecordingThread, WriteFailureKeepsTheTake) {
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  ScriptedAudioSource source(Pcm16Format(1, 48000));
-  source.AddPacket(Pcm16Packet(std::vector<std::int16_t>(50000, 9), 1));
+  ScriptedAudioSource source(Pcm16Format(2, 32000));
+  std::vector<std::int16_t> samples(100'000);
+  for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = Generated(i);
+  source.AddPacket(Pcm16Packet(samples, 2));
   Record(source, {}, L"/dev/full");
   EXPECT_EQ(recordingOutcome.load(), RecordingOutcome::WriteFailed);
-  EXPECT_EQ(MessagesTo(window).back(), WM_RECORDING_DONE);
+  const auto messages = MessagesTo(window);
+  EXPECT_EQ(std::vector<unsigned>(messages.end() - 2, messages.end()),
+            (std::vector<unsigned>{WM_RECORDING_SAVING, WM_RECORDING_DONE}));
+  ASSERT_TRUE(unsavedTake.has_value());
+  EXPECT_EQ(unsavedTake->error.errnoValue, ENOSPC);
+  EXPECT_EQ(unsavedTake->sampleRate, 32000);
+  EXPECT_EQ(unsavedTake->channels, 2);
+  ASSERT_EQ(unsavedTake->samples.size(), samples.size());
+  EXPECT_TRUE(std::equal(samples.begin(), samples.end(), unsavedTake->samples.Block(0).begin()));
   ExpectEndedCleanly();
 }
 

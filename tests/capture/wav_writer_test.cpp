@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -9,6 +11,10 @@
 #include <vector>
 
 #include "support/test_platform.h"
+
+#ifdef __linux__
+#include <sys/resource.h>
+#endif
 
 namespace {
 
@@ -86,8 +92,7 @@ TEST_F(WavFile, HoldsTheHeaderThenEverySampleLowByteFirst) {
   SampleTake take;
   std::vector<std::int16_t> samples = {0x0102, -2, 32767, -32768};
   take.Append(samples);
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  ASSERT_TRUE(FinishTake(file, take, 48000, 2));
+  ASSERT_FALSE(WriteTakeFile(path.wstring(), take, 48000, 2));
 
   auto expected = ExpectedHeader(48000, 2, 8);
   const auto data = Bytes({0x02, 0x01, 0xFE, 0xFF, 0xFF, 0x7F, 0x00, 0x80});
@@ -96,8 +101,7 @@ TEST_F(WavFile, HoldsTheHeaderThenEverySampleLowByteFirst) {
 }
 
 TEST_F(WavFile, EmptyTakeIsA44ByteFile) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  ASSERT_TRUE(FinishTake(file, SampleTake(), 44100, 1));
+  ASSERT_FALSE(WriteTakeFile(path.wstring(), SampleTake(), 44100, 1));
   EXPECT_EQ(ReadFile(path), ExpectedHeader(44100, 1, 0));
 }
 
@@ -106,20 +110,34 @@ TEST_F(WavFile, ReplacesALongerFileEntirely) {
     std::ofstream old(path, std::ios::binary);
     old << std::string(10000, 'x');
   }
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
   SampleTake take;
   take.Append(std::vector<std::int16_t>{1, 2});
-  ASSERT_TRUE(FinishTake(file, take, 44100, 1));
+  ASSERT_FALSE(WriteTakeFile(path.wstring(), take, 44100, 1));
   EXPECT_EQ(std::filesystem::file_size(path), 48u);
 }
 
-TEST(WavWriteFailure, IsReportedNotSaved) {
-  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  std::ofstream file("/dev/full", std::ios::binary);
-  ASSERT_TRUE(file.is_open());
+// A disk that takes only part of the file: the error says why, and no
+// broken file is left behind (nor is a device the path names removed).
+TEST_F(WavFile, WriteFailureSaysWhyAndLeavesNoPartOfTheFile) {
+#ifdef __linux__
   SampleTake take;
   take.Append(std::vector<std::int16_t>(100000, 3));
-  EXPECT_FALSE(FinishTake(file, take, 48000, 2));
+  EXPECT_EQ(WriteTakeFile(L"/dev/full", take, 48000, 2).errnoValue, ENOSPC);
+  EXPECT_TRUE(std::filesystem::exists("/dev/full"));
+
+  // Files may grow to 1000 bytes: writes beyond fail with EFBIG.
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit limit{};
+  getrlimit(RLIMIT_FSIZE, &limit);
+  const rlimit small{1000, limit.rlim_max};
+  setrlimit(RLIMIT_FSIZE, &small);
+  const FileError error = WriteTakeFile(path.wstring(), take, 48000, 2);
+  setrlimit(RLIMIT_FSIZE, &limit);
+  EXPECT_EQ(error.errnoValue, EFBIG);
+  EXPECT_FALSE(std::filesystem::exists(path));
+#else
+  GTEST_SKIP() << "needs /dev/full and RLIMIT_FSIZE";
+#endif
 }
 
 TEST(WavLimits, TheLargestDataSizeStillFitsTheRiffSize) {

@@ -1,6 +1,7 @@
 #include "support/scripted_audio_source.h"
 
 #include <cstring>
+#include <utility>
 
 #include "state/recorder_state.h"
 
@@ -26,7 +27,8 @@ bool ScriptedAudioSource::Fails(const char* operation) {
 
 AudioResult ScriptedAudioSource::Call(const char* operation) {
   calls.emplace_back(operation);
-  return Fails(operation) ? failureCode : 0;
+  if (!Fails(operation)) return 0;
+  return std::exchange(failureCode, laterFailureCode);
 }
 
 void ScriptedAudioSource::InitializeCom() { calls.emplace_back("InitializeCom"); }
@@ -40,8 +42,10 @@ AudioResult ScriptedAudioSource::GetMixFormat(CaptureFormat& out) {
   return result;
 }
 
-AudioResult ScriptedAudioSource::Initialize(std::int64_t bufferDuration) {
+AudioResult ScriptedAudioSource::Initialize(std::uint32_t streamFlags, std::int64_t bufferDuration,
+                                            const CaptureFormat* streamFormat) {
   initializedDuration = bufferDuration;
+  streamRequests.push_back({streamFlags, streamFormat ? std::optional(*streamFormat) : std::nullopt});
   return Call("Initialize");
 }
 
@@ -51,7 +55,7 @@ AudioResult ScriptedAudioSource::Start() { return Call("Start"); }
 AudioResult ScriptedAudioSource::GetNextPacketSize(std::uint32_t& frames) {
   frames = 0;
   if (packets.empty()) {
-    if (whenDrained == WhenDrained::FailNextPacketSize) return E_FAIL_RESULT;
+    if (whenDrained == WhenDrained::FailNextPacketSize) return drainedFailure;
     if (whenDrained == WhenDrained::ClearIsRecording) isRecording.store(false);
     return 0;
   }

@@ -33,11 +33,13 @@ class ScriptedAudioSource : public AudioSource {
 
   void AddPacket(Packet packet) { packets.push_back(std::move(packet)); }
   // The named operation (as in the call log) returns failure, with this
-  // code, the given number of times (every time by default).
+  // code the first time and laterCode (if not 0) after it, the given number
+  // of times (every time by default).
   void FailAt(std::string operation, AudioResult code = static_cast<AudioResult>(0x80004005u),
-              std::size_t times = SIZE_MAX) {
+              std::size_t times = SIZE_MAX, AudioResult laterCode = 0) {
     failing = std::move(operation);
     failureCode = code;
+    laterFailureCode = laterCode != 0 ? laterCode : code;
     failuresLeft = times;
   }
 
@@ -47,6 +49,13 @@ class ScriptedAudioSource : public AudioSource {
   // Read these only after the recording thread has ended.
   std::vector<std::string> calls;
   std::int64_t initializedDuration = 0;
+  struct StreamRequest {
+    std::uint32_t flags;
+    std::optional<CaptureFormat> format;  // empty: the mix format record
+  };
+  std::vector<StreamRequest> streamRequests;  // one per Initialize
+  // What GetNextPacketSize fails with once drained (WhenDrained::FailNextPacketSize).
+  AudioResult drainedFailure = static_cast<AudioResult>(0x88890004u);  // AUDCLNT_E_DEVICE_INVALIDATED
   std::vector<std::uint32_t> released;  // frame counts given to ReleaseBuffer
   std::size_t packetsServed = 0;
 
@@ -55,7 +64,8 @@ class ScriptedAudioSource : public AudioSource {
   AudioResult GetDefaultAudioEndpoint() override;
   AudioResult ActivateAudioClient() override;
   AudioResult GetMixFormat(CaptureFormat& out) override;
-  AudioResult Initialize(std::int64_t bufferDuration) override;
+  AudioResult Initialize(std::uint32_t streamFlags, std::int64_t bufferDuration,
+                         const CaptureFormat* streamFormat) override;
   AudioResult GetCaptureService() override;
   AudioResult Start() override;
   AudioResult GetNextPacketSize(std::uint32_t& frames) override;
@@ -76,6 +86,7 @@ class ScriptedAudioSource : public AudioSource {
   std::optional<Packet> handedOut;
   std::string failing;
   AudioResult failureCode = 0;
+  AudioResult laterFailureCode = 0;
   std::size_t failuresLeft = 0;
   std::chrono::steady_clock::time_point nextPacketAt{};
 };

@@ -66,6 +66,8 @@ void ResetSharedState() {
   sampleRate = 44100;
   recordingOutcome.store(RecordingOutcome::None);
   startFailure = {};
+  captureFailureCode = 0;
+  unsavedTake.reset();
   stalledSeconds.store(0);
   mainWindow = nullptr;
   {
