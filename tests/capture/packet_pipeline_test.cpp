@@ -126,6 +126,12 @@ TEST(CaptureFormatTests, EncodingsAndUntrustworthyRecords) {
       {with(stereo16, [](CaptureFormat& f) { f.nSamplesPerSec = 0; }), false, true, E::Unsupported},
       {with(stereo16, [](CaptureFormat& f) { f.nBlockAlign = 2; }), false, true, E::Unsupported},
       {with(stereo16, [](CaptureFormat& f) { f.nBlockAlign = 6; }), false, true, E::Unsupported},
+      // The file's byte rate, rate x 2 bytes x recorded channels, must fit 32 bits.
+      {with(stereo16, [](CaptureFormat& f) { f.nSamplesPerSec = 1073741823; }), false, true, E::Int16},
+      {with(stereo16, [](CaptureFormat& f) { f.nSamplesPerSec = 1073741824; }), false, true, E::Unsupported},
+      {FormatOf(FORMAT_TAG_PCM, 1, 2147483647, 16), false, true, E::Int16},
+      {FormatOf(FORMAT_TAG_PCM, 1, 2147483648u, 16), false, true, E::Unsupported},
+      {FormatOf(FORMAT_TAG_PCM, 6, 1073741824, 16), false, true, E::Unsupported},
   };
   int ran = 0;
   for (const auto& c : cases) {
@@ -134,7 +140,7 @@ TEST(CaptureFormatTests, EncodingsAndUntrustworthyRecords) {
     EXPECT_EQ(SampleEncodingOf(c.format), c.encoding) << "case " << ran;
     ++ran;
   }
-  EXPECT_EQ(ran, 20);
+  EXPECT_EQ(ran, 25);
 }
 
 // Every integer keeps its top 16 bits, 8-bit re-centred; 64-bit floats are

@@ -75,6 +75,8 @@ TEST(WavHeaderBytes, MatchTheFormatForMonoStereoAndEmptyTakes) {
   EXPECT_EQ(HeaderBytes(48000, 2, 192000), ExpectedHeader(48000, 2, 192000));
   EXPECT_EQ(HeaderBytes(44100, 1, 88200), ExpectedHeader(44100, 1, 88200));
   EXPECT_EQ(HeaderBytes(44100, 1, 0), ExpectedHeader(44100, 1, 0));
+  // The highest stereo rate the capture format check lets through.
+  EXPECT_EQ(HeaderBytes(1073741823, 2, 0), ExpectedHeader(1073741823, 2, 0));
 
   // The worked values, read straight from the bytes.
   const auto stereo = HeaderBytes(48000, 2, 192000);
