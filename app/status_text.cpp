@@ -138,7 +138,7 @@ std::wstring FileErrorCause(const FileError& error) {
 }
 
 std::wstring WriteFailedStatusText(const FileError& error) {
-  return L"Writing the file failed: " + FileErrorCause(error) + L". The recording is not saved yet.";
+  return L"Not saved yet: " + FileErrorCause(error) + L".";
 }
 
 std::wstring TakeLengthText(std::size_t samples, std::int32_t channels, std::int32_t rate) {

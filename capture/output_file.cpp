@@ -35,6 +35,7 @@ int WriteSome(int descriptor, const void* data, std::size_t bytes) {
   return _write(descriptor, data, static_cast<unsigned>(std::min<std::size_t>(bytes, 1u << 30)));
 }
 int Flush(int descriptor) { return _commit(descriptor); }
+std::int64_t Position(int descriptor) { return _telli64(descriptor); }
 int CloseDescriptor(int descriptor) { return _close(descriptor); }
 #else
 void ClearErrors() { errno = 0; }
@@ -72,6 +73,7 @@ int Flush(int descriptor) {
   return fsync(descriptor) == 0 || errno == EINVAL || errno == EROFS ? 0 : -1;
 }
 int CloseDescriptor(int descriptor) { return close(descriptor); }
+std::int64_t Position(int descriptor) { return lseek(descriptor, 0, SEEK_CUR); }
 #endif
 
 }  // namespace
@@ -90,12 +92,22 @@ FileError OutputFile::Write(const void* data, std::size_t bytes) {
   const auto* next = static_cast<const char*>(data);
   while (bytes > 0) {
     ClearErrors();
-    const int written = WriteSome(descriptor, next, bytes);
-    if (written < 0) return LastError();
+    int written = WriteSome(descriptor, next, bytes);
+    if (written < 0) {
+      // A write that stored part of its bytes may still be reported as a
+      // failure (Wine's runtime does so on a full disk, as EINVAL without a
+      // system code): the file's position tells. The rest is tried again,
+      // and a disk that takes nothing more then says why.
+      const FileError error = LastError();
+      const std::int64_t reached = Position(descriptor);
+      if (reached <= static_cast<std::int64_t>(position)) return error;
+      written = static_cast<int>(reached - static_cast<std::int64_t>(position));
+    }
     // A disk that takes nothing and says nothing is full.
     if (written == 0) return {ENOSPC, 0};
     next += written;
     bytes -= static_cast<std::size_t>(written);
+    position += static_cast<std::uint64_t>(written);
   }
   return {};
 }

@@ -35,6 +35,7 @@ class OutputFile {
 
  private:
   int descriptor = -1;
+  std::uint64_t position = 0;  // bytes written so far
 };
 
 // Removes the file if it is one (not a device); false if nothing was removed.

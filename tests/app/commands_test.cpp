@@ -419,9 +419,9 @@ TEST_F(Commands, TakeTheDiskRefusesIsSavedElsewhere) {
   EXPECT_EQ(window.statuses,
             (std::vector<std::wstring>{
                 L"Recording...", L"Saving the recording...",
-                L"Writing the file failed: the disk is full. The recording is not saved yet.",
+                L"Not saved yet: the disk is full.",
                 L"Saving the recording...",
-                L"Writing the file failed: the disk or folder is no longer there. The recording is not saved yet.",
+                L"Not saved yet: the disk or folder is no longer there.",
                 L"Saving the recording...", L"Saved to: " + kept}));
   const auto samples = WavSamples(kept);
   EXPECT_GE(samples.size(), 3 * 480u);
@@ -495,7 +495,7 @@ TEST(StatusText, FileErrorsSayWhyAndTakesHowLong) {
   };
   for (const auto& c : causes) EXPECT_EQ(FileErrorCause(c.error), c.cause) << c.error.systemCode;
   EXPECT_EQ(WriteFailedStatusText({ENOSPC, 112}),
-            L"Writing the file failed: the disk is full. The recording is not saved yet.");
+            L"Not saved yet: the disk is full.");
 
   EXPECT_EQ(TakeLengthText(2 * 48000 * 59 + 1, 2, 48000), L"59 s");
   EXPECT_EQ(TakeLengthText(44100 * 252, 1, 44100), L"4 min 12 s");

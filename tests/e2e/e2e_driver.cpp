@@ -15,7 +15,11 @@
 //                                       print "left top right bottom" in screen pixels
 //   VelloraDriver buttons               print "start stop" enabled states as 1/0
 //   VelloraDriver error-box             print the text of an "Error" box and press OK
+//   VelloraDriver answer yes|no         print the text of a "Vellora" question box and answer it
 //   VelloraDriver close                 ask the main window to close (WM_CLOSE)
+//
+// It exits with 0 when done and with 2, after saying why, when it could not
+// do it; any other exit code comes from Wine, not from this program.
 #include <windows.h>
 
 #include <cstdio>
@@ -74,7 +78,7 @@ HWND FileNameField(HWND dialog) {
 
 int Fail(const char* message) {
   std::fprintf(stderr, "VelloraDriver: %s\n", message);
-  return 1;
+  return 2;
 }
 
 }  // namespace
@@ -162,6 +166,20 @@ int wmain(int argc, wchar_t** argv) {
     PrintUtf8(TextOf(GetDlgItem(box, 0xFFFF)));
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     return 0;
+  }
+  if (command == L"answer") {
+    HWND box = WaitForDialog(L"Vellora");
+    if (!box) return Fail("no question box");
+    PrintUtf8(TextOf(GetDlgItem(box, 0xFFFF)));
+    const int button = argument == L"yes" ? IDYES : IDNO;
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+    // Gone before this returns: the next question may come up at once, and
+    // must not be mistaken for this one.
+    for (int waited = 0; waited < WAIT_MS; waited += 50) {
+      if (!IsWindow(box)) return 0;
+      Sleep(50);
+    }
+    return Fail("the question box stayed open");
   }
   if (command == L"close") {
     PostMessageW(main, WM_CLOSE, 0, 0);

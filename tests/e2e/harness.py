@@ -22,6 +22,20 @@ class CaseFailure(AssertionError):
     pass
 
 
+class CaseSkipped(Exception):
+    """The machine cannot run the case (not a failure of the program)."""
+
+
+class DriverFailure(CaseFailure):
+    """A driver run that ended with an exit code other than 0."""
+
+    OWN_FAILURE = 2  # what VelloraDriver.exe exits with when it could not do its job
+
+    def __init__(self, message, code):
+        super().__init__(message)
+        self.code = code
+
+
 def check(condition, message):
     if not condition:
         raise CaseFailure(message)
@@ -168,8 +182,8 @@ class Session:
         err = err_path.read_bytes().decode("utf-8", "replace").strip()
         self.log.write(f"driver {' '.join(args)} -> {code}: {out} {err}\n")
         self.log.flush()
-        if check_exit:
-            check(code == 0, f"driver {' '.join(args)} failed: {err}")
+        if check_exit and code != 0:
+            raise DriverFailure(f"driver {' '.join(args)} failed with exit code {code}: {err}", code)
         return out
 
     def wine(self, program, *args, check_exit=True, timeout=120):
@@ -187,15 +201,20 @@ class Session:
         return self.driver("status")
 
     def wait_for_status(self, predicate, what, timeout=30):
-        # A poll that fails is made again until the deadline: on a loaded
-        # machine a driver run has been seen to end with exit code 1 and no
-        # message while the program was well.
+        # A poll that Wine failed is made again until the deadline: on a
+        # loaded machine a driver run has been seen to end with exit code 1
+        # and no message while the program was well. The driver prints a
+        # message and exits with 2 whenever it fails itself, so that exit
+        # came from Wine starting it (whose own messages WINEDEBUG=-all
+        # silences); a failure of the driver's own ends the case.
         deadline = time.monotonic() + timeout
         text, failure = "", ""
         while time.monotonic() < deadline:
             try:
                 text = self.status()
-            except CaseFailure as error:
+            except DriverFailure as error:
+                if error.code == DriverFailure.OWN_FAILURE:
+                    raise
                 failure = str(error)
             else:
                 if predicate(text):
