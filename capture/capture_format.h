@@ -36,6 +36,8 @@ struct CaptureFormat {
   // Meaningful only when wFormatTag is FORMAT_TAG_EXTENSIBLE.
   std::uint16_t wValidBitsPerSample = 0;
   FormatGuid SubFormat{};
+
+  bool operator==(const CaptureFormat&) const = default;
 };
 
 // How one sample of a packet is stored.

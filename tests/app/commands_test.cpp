@@ -254,14 +254,16 @@ TEST_F(Commands, CloseWhileIdleDestroysAtOnce) {
   EXPECT_FALSE(window.buttonsDisabled);
 }
 
-TEST_F(Commands, NoDeviceTellsTheUserAndReturnsToIdle) {
+// No device, then no memory for the recording thread: each time the window
+// says so and is idle again.
+TEST_F(Commands, NoDeviceOrNoThreadTellsTheUserAndReturnsToIdle) {
   testAudioSourceFactory = [] {
     auto source = std::make_unique<ScriptedAudioSource>(FloatFormat(2, 48000));
     source->FailAt("GetDefaultAudioEndpoint", static_cast<AudioResult>(0x80070490u));  // E_NOTFOUND
     return std::unique_ptr<AudioSource>(std::move(source));
   };
   const std::wstring path = PathOf("never.wav");
-  window.answers = {path, PathOf("second.wav")};
+  window.answers = {path, PathOf("second.wav"), PathOf("third.wav")};
   OnCommand(window, ID_START);
   ASSERT_TRUE(PumpUntil([] { return !captureThread.joinable(); }));
   EXPECT_EQ(window.status,
@@ -269,22 +271,17 @@ TEST_F(Commands, NoDeviceTellsTheUserAndReturnsToIdle) {
   EXPECT_FALSE(isRecording.load());
   EXPECT_FALSE(fs::exists(path));
 
-  OnCommand(window, ID_START);
-  EXPECT_EQ(window.dialogs, 2);
-  ASSERT_TRUE(PumpUntil([] { return !captureThread.joinable(); }));
-}
-
-// No memory for the recording thread: the window says so and stays idle.
-TEST_F(Commands, NoThreadForTheRecordingLeavesTheWindowIdle) {
-  window.answers = {PathOf("never.wav"), PathOf("second.wav")};
   window.noMemoryAfterDialog = true;
   OnCommand(window, ID_START);
+  EXPECT_EQ(window.dialogs, 2);
   EXPECT_EQ(window.status, L"Could not start recording. Nothing was saved.");
   EXPECT_FALSE(isRecording.load());
   EXPECT_FALSE(captureThread.joinable());
+
   window.noMemoryAfterDialog = false;
   OnCommand(window, ID_START);
-  EXPECT_TRUE(PumpUntilStatus(L"Recording..."));
+  EXPECT_EQ(window.dialogs, 3);
+  ASSERT_TRUE(PumpUntil([] { return !captureThread.joinable(); }));
 }
 
 // The box comes from the window, after the join: the recording thread never

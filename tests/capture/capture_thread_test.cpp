@@ -415,15 +415,8 @@ TEST_F(RecordingThread, RefusedMixFormatIsRecordedConverted) {
     ASSERT_EQ(source.streamRequests.size(), c.refusals + 1);
     EXPECT_EQ(source.streamRequests[0].flags, 0u);
     EXPECT_FALSE(source.streamRequests[0].format.has_value()) << "the mix format record comes first";
-    const auto& converted = source.streamRequests.back();
-    EXPECT_EQ(converted.flags, 0x88000000u);
-    ASSERT_TRUE(converted.format.has_value());
-    EXPECT_EQ(converted.format->wFormatTag, c.stream.wFormatTag);
-    EXPECT_EQ(converted.format->nChannels, c.stream.nChannels);
-    EXPECT_EQ(converted.format->nSamplesPerSec, 44100u);
-    EXPECT_EQ(converted.format->nBlockAlign, c.stream.nBlockAlign);
-    EXPECT_EQ(converted.format->nAvgBytesPerSec, 44100u * c.stream.nBlockAlign);
-    EXPECT_EQ(converted.format->wBitsPerSample, c.stream.wBitsPerSample);
+    EXPECT_EQ(source.streamRequests.back().flags, 0x88000000u);
+    EXPECT_EQ(source.streamRequests.back().format, c.stream) << "every field agreeing, no extension";
     const auto wav = ReadWav(path);
     EXPECT_EQ(wav.header.channels, c.stream.nChannels);
     // 0x40404040 as a float is about 3.0 and clamps; 0x4040 as a sample is itself.

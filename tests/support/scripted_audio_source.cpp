@@ -111,6 +111,7 @@ CaptureFormat FormatOf(std::uint16_t tag, std::uint16_t channels, std::uint32_t 
   format.nChannels = channels;
   format.nSamplesPerSec = rate;
   format.nBlockAlign = static_cast<std::uint16_t>(channels * bits / 8);
+  format.nAvgBytesPerSec = rate * format.nBlockAlign;
   format.wBitsPerSample = bits;
   return format;
 }
