@@ -4,21 +4,21 @@
 #include <cwchar>
 #include <iterator>
 
+#include "capture/audio_source.h"
+
 namespace {
 
 // Results of the audio service that mean the same at whichever step they come.
-constexpr std::uint32_t AUDCLNT_E_DEVICE_INVALIDATED = 0x88890004;
 constexpr std::uint32_t AUDCLNT_E_DEVICE_IN_USE = 0x8889000A;
-constexpr std::uint32_t AUDCLNT_E_SERVICE_NOT_RUNNING = 0x88890010;
 constexpr std::uint32_t E_ACCESSDENIED = 0x80070005;
 constexpr std::uint32_t E_NOTFOUND = 0x80070490;  // HRESULT_FROM_WIN32(ERROR_NOT_FOUND)
 
 // Why a recording could not start, in the user's words.
 const wchar_t* StartFailureCause(const StartFailure& failure) {
   switch (failure.code) {
-    case AUDCLNT_E_DEVICE_INVALIDATED: return L"the recording device was disconnected";
+    case static_cast<std::uint32_t>(RESULT_DEVICE_INVALIDATED): return L"the recording device was disconnected";
     case AUDCLNT_E_DEVICE_IN_USE: return L"the recording device is in use by another program";
-    case AUDCLNT_E_SERVICE_NOT_RUNNING: return L"the Windows audio service is not running";
+    case static_cast<std::uint32_t>(RESULT_SERVICE_NOT_RUNNING): return L"the Windows audio service is not running";
     case E_ACCESSDENIED:
       return L"access to the microphone was denied (see the microphone privacy settings)";
     default: break;

@@ -17,6 +17,10 @@ constexpr std::uint32_t BUFFER_FLAG_SILENT = 2;
 // the audio engine converts between the stream's format and its own.
 constexpr std::uint32_t STREAM_FLAGS_AUTOCONVERT = 0x80000000u | 0x08000000u;
 constexpr std::int64_t CAPTURE_BUFFER_DURATION = 10'000'000;  // 100 ns units: one second
+// AUDCLNT_E_DEVICE_INVALIDATED and AUDCLNT_E_SERVICE_NOT_RUNNING: results that
+// name what became of the device, at whichever call they come.
+constexpr auto RESULT_DEVICE_INVALIDATED = static_cast<AudioResult>(0x88890004u);
+constexpr auto RESULT_SERVICE_NOT_RUNNING = static_cast<AudioResult>(0x88890010u);
 
 // The objects the thread acquires, in the order it acquires them.
 enum class AudioObject { Enumerator, Device, AudioClient, CaptureClient };

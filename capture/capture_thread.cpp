@@ -218,16 +218,12 @@ void Finish(RecordingOutcome outcome, WindowHandle window, StartFailure failure 
   PostNotification(window, WM_RECORDING_DONE);
 }
 
-// Results of the audio service that name why capture ended.
-constexpr auto AUDCLNT_E_DEVICE_INVALIDATED = static_cast<AudioResult>(0x88890004u);
-constexpr auto AUDCLNT_E_SERVICE_NOT_RUNNING = static_cast<AudioResult>(0x88890010u);
-
 RecordingOutcome SavedOutcome(CaptureEnd end, AudioResult failureCode) {
   switch (end) {
     case CaptureEnd::AtLimit: return RecordingOutcome::SavedAtLimit;
     case CaptureEnd::DeviceFailed:
-      if (failureCode == AUDCLNT_E_DEVICE_INVALIDATED) return RecordingOutcome::SavedDeviceLost;
-      if (failureCode == AUDCLNT_E_SERVICE_NOT_RUNNING) return RecordingOutcome::SavedServiceStopped;
+      if (failureCode == RESULT_DEVICE_INVALIDATED) return RecordingOutcome::SavedDeviceLost;
+      if (failureCode == RESULT_SERVICE_NOT_RUNNING) return RecordingOutcome::SavedServiceStopped;
       return RecordingOutcome::SavedCaptureFailed;
     case CaptureEnd::OutOfMemory: return RecordingOutcome::SavedOutOfMemory;
     case CaptureEnd::Stopped: break;

@@ -26,7 +26,6 @@ class OutputFile {
 
   // Creates the file, or empties one that exists.
   FileError Open(const std::wstring& path);
-  bool IsOpen() const { return descriptor >= 0; }
   // All of the bytes, or the error that stopped them.
   FileError Write(const void* data, std::size_t bytes);
   // Flushes the file to the disk, then closes it: a disk that fails late

@@ -139,6 +139,13 @@ class Commands : public ::testing::Test {
     return PumpUntil([&] { return window.status == text; });
   }
 
+  // Start, the path chosen in the dialog, and the recording running.
+  bool StartRecordingTo(const std::wstring& path) {
+    window.answers.push_front(path);
+    OnCommand(window, ID_START);
+    return PumpUntilStatus(L"Recording...");
+  }
+
   std::wstring PathOf(const char* name) const { return (dir / name).wstring(); }
 
   FakeWindow window;
@@ -321,9 +328,7 @@ TEST_F(Commands, CloseWhileStartingOntoAnUnwritablePathEnds) {
 
 TEST_F(Commands, StalledDeviceShowsWhileRecordingAndClearsWhenPacketsFlow) {
   const std::wstring path = PathOf("stall.wav");
-  window.answers = {path};
-  OnCommand(window, ID_START);
-  ASSERT_TRUE(PumpUntilStatus(L"Recording..."));
+  ASSERT_TRUE(StartRecordingTo(path));
   stalledSeconds.store(3);
   OnCaptureStalled(window);
   EXPECT_EQ(window.status, L"Recording... (no sound from the recording device for 3 s)");
@@ -401,10 +406,9 @@ std::vector<std::int16_t> WavSamples(const fs::path& path) {
 TEST_F(Commands, TakeTheDiskRefusesIsSavedElsewhere) {
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
   const std::wstring missing = PathOf("missing folder/x.wav"), kept = PathOf("kept.wav");
-  window.answers = {L"/dev/full", missing, kept};
+  window.answers = {missing, kept};
   window.yesNo = {true, true};
-  OnCommand(window, ID_START);
-  ASSERT_TRUE(PumpUntilStatus(L"Recording..."));
+  ASSERT_TRUE(StartRecordingTo(L"/dev/full"));
   ASSERT_TRUE(PumpUntil([] { return testNotifier.Count(WM_UPDATE_VISUALS) >= 3; }));
   OnCommand(window, ID_STOP);
   ASSERT_TRUE(PumpUntilStatus(L"Saved to: " + kept));
@@ -432,7 +436,6 @@ TEST_F(Commands, TakeTheDiskRefusesIsSavedElsewhere) {
 // of the session that come while the question is open wait for the answer.
 TEST_F(Commands, UnsavedTakeIsDiscardedOnlyWhenTheUserSaysSo) {
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  window.answers = {L"/dev/full"};
   window.yesNo = {false, false, false, true};  // not elsewhere, not discarded; not elsewhere, discarded
   window.whileAsked = [&] {
     if (window.questions.size() != 1) return;
@@ -440,8 +443,7 @@ TEST_F(Commands, UnsavedTakeIsDiscardedOnlyWhenTheUserSaysSo) {
     OnClose(window);
     EXPECT_FALSE(OnQueryEndSession(window));
   };
-  OnCommand(window, ID_START);
-  ASSERT_TRUE(PumpUntilStatus(L"Recording..."));
+  ASSERT_TRUE(StartRecordingTo(L"/dev/full"));
   OnCommand(window, ID_STOP);
   ASSERT_TRUE(PumpUntil([&] { return window.destroyed; }));
 
@@ -459,9 +461,7 @@ TEST_F(Commands, UnsavedTakeIsDiscardedOnlyWhenTheUserSaysSo) {
 // cancelled leaves the recording running.
 TEST_F(Commands, SessionEndSavesTheRecordingFirst) {
   const std::wstring path = PathOf("shutdown.wav");
-  window.answers = {path};
-  OnCommand(window, ID_START);
-  ASSERT_TRUE(PumpUntilStatus(L"Recording..."));
+  ASSERT_TRUE(StartRecordingTo(path));
   EXPECT_TRUE(OnQueryEndSession(window));
   OnEndSession(window, false);
   ASSERT_TRUE(PumpUntil([] { return testNotifier.Count(WM_UPDATE_VISUALS) >= 5; }));

@@ -55,7 +55,7 @@ class ScriptedAudioSource : public AudioSource {
   };
   std::vector<StreamRequest> streamRequests;  // one per Initialize
   // What GetNextPacketSize fails with once drained (WhenDrained::FailNextPacketSize).
-  AudioResult drainedFailure = static_cast<AudioResult>(0x88890004u);  // AUDCLNT_E_DEVICE_INVALIDATED
+  AudioResult drainedFailure = RESULT_DEVICE_INVALIDATED;
   std::vector<std::uint32_t> released;  // frame counts given to ReleaseBuffer
   std::size_t packetsServed = 0;
 
