@@ -1,34 +1,60 @@
 #include "app/commands.h"
 
+#include <cerrno>
+#include <ctime>
+#include <cwchar>
 #include <exception>
+#include <filesystem>
+#include <iterator>
 
 #include "app/status_text.h"
 #include "capture/capture_thread.h"
 
 namespace {
 
-// UI thread only: WM_RECORDING_DONE messages still on their way from
-// recording threads that Start has already joined. Every recording thread
-// posts exactly one; these, and whatever those threads posted before them,
-// must not speak for the recording that follows.
+// What the user-interface thread is doing about recordings; UI thread only.
+// A close that has to wait for the phase to end sets closePending and is
+// carried out when it does.
+//
+// phase        | Start              | Stop     | close                        | the session ends
+// -------------+--------------------+----------+------------------------------+------------------------------------
+// Idle         | Save dialog        | nothing  | window destroyed             | nothing
+// ChoosingFile | refused            | nothing  | window destroyed; no start   | nothing
+// Recording    | refused            | ends it  | ends it; closes after        | ends it, and waits until it is saved
+// TakeWaiting  | asks about it      | nothing  | asks about it; closes after  | the take goes to the rescue folder
+// Asking       | refused            | nothing  | closes after the answer      | the take goes to the rescue folder
+// SavingTake   | refused            | nothing  | closes after the save        | waits for the save; if it failed,
+//              |                    |          |                              | the take goes to the rescue folder
+//
+// Recording lasts from Start until the recording thread's WM_RECORDING_DONE
+// has been handled and the thread joined; a take its disk refused then
+// waits in unsavedTake (TakeWaiting), while the questions about it are on
+// the screen (Asking) and while a thread saves it elsewhere (SavingTake).
+enum class Phase { Idle, ChoosingFile, Recording, TakeWaiting, Asking, SavingTake };
+Phase phase = Phase::Idle;
+
+// UI thread only: WM_RECORDING_DONE and WM_TAKE_SAVED messages of threads
+// the end of the session has already joined.
 unsigned staleDoneMessages = 0;
+unsigned staleSavedMessages = 0;
 
 // UI thread only: the window has been destroyed. A Start whose Save dialog
 // was still open then must not start a recording nobody will join.
 bool windowDestroyed = false;
 
-// UI thread only: the questions about unsavedTake are on the screen. Their
-// boxes run message loops of their own, in which the window's handlers can
-// run again.
-bool askingAboutTake = false;
-
-// UI thread only: a reason for holding up the end of the session is shown.
-bool shutdownBlocked = false;
+// UI thread only: what the status line says besides "Recording...".
+RecordingNotices notices;
 
 const wchar_t* const SAVING_TEXT = L"Saving the recording...";
+// Where a take that only memory holds went when the session ended; read
+// and emptied at the next start.
+const wchar_t* const RESCUED_SETTING = L"RescuedRecording";
 
-// News of the recording that is running, not of one Start has already joined.
-bool FromCurrentRecording() { return staleDoneMessages == 0; }
+#ifdef _WIN32
+constexpr wchar_t SEPARATOR = L'\\';
+#else
+constexpr wchar_t SEPARATOR = L'/';
+#endif
 
 void CloseIfPending(WindowOps& window) {
   if (!closePending.load()) return;
@@ -36,51 +62,103 @@ void CloseIfPending(WindowOps& window) {
   window.DestroyMainWindow();
 }
 
-// The take is saved or discarded: nothing holds up the session any more.
-void ForgetTake(WindowOps& window) {
+// The take is saved or discarded; a discarded take's partial file goes with it.
+void ForgetTake(bool discarded) {
+  if (discarded && !unsavedTake->partialFile.empty()) RemoveFile(unsavedTake->partialFile);
   unsavedTake.reset();
-  if (shutdownBlocked) {
-    shutdownBlocked = false;
-    window.AllowShutdown();
-  }
+  phase = Phase::Idle;
 }
 
 // Starts writing unsavedTake to path on a thread of its own; false, with the
-// status line saying so, when no thread could be had.
+// status line saying so, when no thread could be had. outputPath names the
+// place last tried, so it changes only once the thread runs.
 bool StartSaving(WindowOps& window, std::wstring path) {
-  outputPath = std::move(path);
   try {
-    saveThread = std::thread(SaveTakeMain, outputPath, mainWindow);
+    saveThread = std::thread(SaveTakeMain, path, mainWindow);
   } catch (const std::exception&) {
     window.SetStatusText(L"Could not start saving the recording: no thread could be started.");
     return false;
   }
+  outputPath = std::move(path);
+  phase = Phase::SavingTake;
   window.SetStatusText(SAVING_TEXT);
   return true;
 }
 
 // Asks what becomes of the take whose file could not be written, again and
 // again, until the user has chosen a place to save it (the save runs on its
-// own thread) or has confirmed that it is to be discarded.
+// own thread) or has confirmed that it is to be discarded. The boxes run
+// message loops of their own, in which the end of the session may take the
+// take away meanwhile.
 void OfferUnsavedTake(WindowOps& window) {
-  if (askingAboutTake || saveThread.joinable() || !unsavedTake) return;
-  askingAboutTake = true;
+  if (phase != Phase::TakeWaiting) return;
+  phase = Phase::Asking;
   const std::wstring length = TakeLengthText(unsavedTake->samples.size(), unsavedTake->channels,
                                              unsavedTake->sampleRate);
   for (;;) {
-    if (window.AskYesNo(SaveElsewhereQuestion(outputPath, unsavedTake->error, length), false)) {
+    const Answer save = window.AskYesNo(SaveElsewhereQuestion(outputPath, unsavedTake->error, length), false);
+    if (phase != Phase::Asking) return;
+    if (save == Answer::Yes) {
       std::wstring path = window.AskSavePath();
-      if (windowDestroyed) break;
-      if (!path.empty() && StartSaving(window, std::move(path))) break;
-    } else if (window.AskYesNo(DiscardQuestion(length), true)) {
-      ForgetTake(window);
-      window.SetStatusText(L"The recording was discarded.");
-      break;
+      if (phase != Phase::Asking) return;
+      if (!path.empty() && StartSaving(window, std::move(path))) return;
+      continue;
     }
+    if (save == Answer::No) {
+      const Answer discard = window.AskYesNo(DiscardQuestion(length), true);
+      if (phase != Phase::Asking) return;
+      if (discard == Answer::Yes) {
+        ForgetTake(true);
+        window.SetStatusText(L"The recording was discarded.");
+        CloseIfPending(window);
+        return;
+      }
+      if (discard == Answer::No) continue;
+    }
+    // No box could be shown, so nothing was decided: the take waits, and a
+    // close that needs an answer first is given up rather than asked for
+    // again and again.
+    break;
   }
-  askingAboutTake = false;
-  if (!unsavedTake) CloseIfPending(window);
+  phase = Phase::TakeWaiting;
+  closePending.store(false);
 }
+
+// A name in the rescue folder, by date and time, that no file has yet.
+std::wstring RescuePath(const std::wstring& documents) {
+  const std::wstring folder = documents + SEPARATOR + L"Vellora";
+  std::error_code error;
+  std::filesystem::create_directories(FilePath(folder), error);
+  const std::time_t now = std::time(nullptr);
+  wchar_t stamp[32] = L"";
+  if (const std::tm* local = std::localtime(&now)) {
+    std::wcsftime(stamp, std::size(stamp), L"%Y-%m-%d %H-%M-%S", local);
+  }
+  std::wstring path = folder + SEPARATOR + L"Recording " + stamp + L".wav";
+  for (int n = 2; std::filesystem::exists(FilePath(path), error); ++n) {
+    path = folder + SEPARATOR + L"Recording " + stamp + L" (" + std::to_wstring(n) + L").wav";
+  }
+  return path;
+}
+
+// The session ends with the take only in memory: it goes where the user will
+// find it, and the next start says where.
+void KeepInRescueFolder(WindowOps& window) {
+  try {
+    const std::wstring documents = window.DocumentsFolder();
+    if (documents.empty()) return;
+    const std::wstring path = RescuePath(documents);
+    if (WriteTakeFile(path, unsavedTake->samples, unsavedTake->sampleRate, unsavedTake->channels)) return;
+    if (!unsavedTake->partialFile.empty()) RemoveFile(unsavedTake->partialFile);
+    window.WriteSetting(RESCUED_SETTING, path);
+    ForgetTake(false);
+    window.SetStatusText(L"Saved to: " + path);
+  } catch (const std::exception&) {
+    // No memory or no folder: nothing more can be done for the take.
+  }
+}
+
+bool FromCurrentRecording() { return phase == Phase::Recording && isRecording.load(); }
 
 }  // namespace
 
@@ -89,13 +167,20 @@ void OnCommand(WindowOps& window, unsigned id) {
   if (id == ID_STOP) OnStop();
 }
 
+void OnStartup(WindowOps& window) {
+  const std::wstring rescued = window.ReadSetting(RESCUED_SETTING);
+  if (rescued.empty()) return;
+  window.WriteSetting(RESCUED_SETTING, L"");
+  window.SetStatusText(L"Saved when Windows ended the session: " + rescued);
+}
+
 void OnStart(WindowOps& window) {
-  if (isRecording.load() || captureActive.load() || saveThread.joinable() || askingAboutTake) return;
   // A take that has not been saved is not dropped for a new one.
-  if (unsavedTake) {
+  if (phase == Phase::TakeWaiting) {
     OfferUnsavedTake(window);
-    if (unsavedTake) return;
+    if (windowDestroyed || closePending.load()) return;
   }
+  if (phase != Phase::Idle || isRecording.load() || captureActive.load()) return;
   {
     std::lock_guard lock(displayMutex);
     leftDisplay.clear();
@@ -105,18 +190,14 @@ void OnStart(WindowOps& window) {
     spectrum.clear();
   }
 
+  phase = Phase::ChoosingFile;
   std::wstring path = window.AskSavePath();
-  if (path.empty() || windowDestroyed) return;
-
-  // A thread whose WM_RECORDING_DONE has not been handled yet (Stop and Start
-  // in quick succession) is still held, and a handle that holds a thread must
-  // never be overwritten. It ends by itself while isRecording is clear.
-  if (captureThread.joinable()) {
-    captureThread.join();
-    ++staleDoneMessages;
-  }
+  if (windowDestroyed) return;
+  phase = Phase::Idle;
+  if (path.empty()) return;
 
   outputPath = std::move(path);
+  notices = {};
   isRecording.store(true);
   try {
     captureThread = std::thread(CaptureThreadMain, outputPath, mainWindow);
@@ -125,7 +206,9 @@ void OnStart(WindowOps& window) {
     // std::bad_alloc when there is no memory for the thread or its path.
     isRecording.store(false);
     window.SetStatusText(L"Could not start recording. Nothing was saved.");
+    return;
   }
+  phase = Phase::Recording;
 }
 
 void OnStop() {
@@ -134,11 +217,11 @@ void OnStop() {
 
 void OnRecordingStarted(WindowOps& window) {
   // Only while the recording runs: after Stop or a close it is news of the past.
-  if (FromCurrentRecording() && isRecording.load()) window.SetStatusText(L"Recording...");
+  if (FromCurrentRecording()) window.SetStatusText(RecordingStatusText(notices));
 }
 
 void OnRecordingSaving(WindowOps& window) {
-  if (FromCurrentRecording() && !closePending.load()) window.SetStatusText(SAVING_TEXT);
+  if (phase == Phase::Recording && !closePending.load()) window.SetStatusText(SAVING_TEXT);
 }
 
 void OnRecordingDone(WindowOps& window) {
@@ -146,20 +229,22 @@ void OnRecordingDone(WindowOps& window) {
     --staleDoneMessages;
     return;
   }
-  const RecordingOutcome outcome = recordingOutcome.load();
-  const bool kept = outcome == RecordingOutcome::WriteFailed && unsavedTake;
-  window.SetStatusText(kept ? WriteFailedStatusText(unsavedTake->error)
-                            : OutcomeStatusText(outcome, outputPath, startFailure, captureFailureCode));
+  if (phase != Phase::Recording) return;
   isRecording.store(false);
   // The thread posted this before its teardown; the join waits for that,
   // and never for the window: the thread shows nothing itself.
   if (captureThread.joinable()) captureThread.join();
   captureActive.store(false);
-  if (kept) {
+  const RecordingOutcome outcome = recordingOutcome.load();
+  if (outcome == RecordingOutcome::WriteFailed && unsavedTake) {
+    phase = Phase::TakeWaiting;
+    window.SetStatusText(WriteFailedStatusText(unsavedTake->error));
     // A close that was waiting waits on for the user's answer.
     OfferUnsavedTake(window);
     return;
   }
+  phase = Phase::Idle;
+  window.SetStatusText(OutcomeStatusText(outcome, outputPath, startFailure, captureFailureCode));
   if (closePending.load()) {
     CloseIfPending(window);
     return;
@@ -171,43 +256,64 @@ void OnRecordingDone(WindowOps& window) {
 }
 
 void OnTakeSaved(WindowOps& window) {
+  if (staleSavedMessages > 0) {
+    --staleSavedMessages;
+    return;
+  }
+  if (phase != Phase::SavingTake) return;
   if (saveThread.joinable()) saveThread.join();
-  if (!unsavedTake) return;
   if (!unsavedTake->error) {
-    ForgetTake(window);
+    ForgetTake(false);
     window.SetStatusText(L"Saved to: " + outputPath);
     CloseIfPending(window);
     return;
   }
+  phase = Phase::TakeWaiting;
   window.SetStatusText(WriteFailedStatusText(unsavedTake->error));
   OfferUnsavedTake(window);
 }
 
 void OnCaptureStalled(WindowOps& window) {
-  // Only the running recording's news: a thread that Start has joined
-  // already may have posted this before it ended.
-  if (!FromCurrentRecording() || !isRecording.load()) return;
-  window.SetStatusText(RecordingStatusText(stalledSeconds.load()));
+  if (!FromCurrentRecording()) return;
+  notices.stalledSeconds = stalledSeconds.load();
+  window.SetStatusText(RecordingStatusText(notices));
+}
+
+void OnWriteFailed(WindowOps& window) {
+  if (!FromCurrentRecording()) return;
+  notices.notSaved = true;
+  notices.writeError = liveWriteError;
+  window.SetStatusText(RecordingStatusText(notices));
 }
 
 void OnUpdateVisuals(WindowOps& window) { window.InvalidatePanels(); }
 
 void OnClose(WindowOps& window) {
   isRecording.store(false);
-  if (captureActive.load() || saveThread.joinable() || askingAboutTake) {
-    // The window goes once the take has been written, or the user has
-    // answered for it.
-    if (captureActive.load()) window.SetStatusText(L"Waiting for recording thread to finish...");
-    window.DisableButtons();
-    closePending.store(true);
-    return;
+  switch (phase) {
+    case Phase::Idle:
+    case Phase::ChoosingFile:
+      window.DestroyMainWindow();
+      return;
+    case Phase::Recording:
+      // The window goes once the take has been written, or the user has
+      // answered for it.
+      window.SetStatusText(L"Waiting for recording thread to finish...");
+      window.DisableButtons();
+      closePending.store(true);
+      return;
+    case Phase::SavingTake:
+      window.DisableButtons();
+      closePending.store(true);
+      return;
+    case Phase::Asking:
+      closePending.store(true);
+      return;
+    case Phase::TakeWaiting:
+      closePending.store(true);
+      OfferUnsavedTake(window);
+      return;
   }
-  if (unsavedTake) {
-    closePending.store(true);
-    OfferUnsavedTake(window);
-    return;
-  }
-  window.DestroyMainWindow();
 }
 
 void OnDestroy(WindowOps& window) {
@@ -218,27 +324,27 @@ void OnDestroy(WindowOps& window) {
   window.PostQuit();
 }
 
-bool OnQueryEndSession(WindowOps& window) {
-  // A recording, or a take being written, is finished when the session
-  // ends. A take waiting for the user's answer holds the session up, as an
-  // unsaved document does: Windows names the reason and lets the user
-  // decide.
-  if (!unsavedTake || saveThread.joinable()) return true;
-  if (!shutdownBlocked) {
-    shutdownBlocked = true;
-    window.BlockShutdown(L"The recording has not been saved");
-  }
-  return false;
-}
-
 void OnEndSession(WindowOps& window, bool ending) {
   // A session end that was cancelled changes nothing: the recording goes on.
-  if (!ending || (!captureThread.joinable() && !saveThread.joinable())) return;
-  // The recording stops, and the take is written while the shutdown screen
-  // says why this program holds it up.
+  if (!ending || phase == Phase::Idle || phase == Phase::ChoosingFile) return;
+  // Windows may end the process as soon as this returns: the recording
+  // stops and is written, and a take only memory holds goes to the rescue
+  // folder, while the shutdown screen says why this program holds it up.
   window.BlockShutdown(L"Saving the recording");
-  isRecording.store(false);
-  if (captureThread.joinable()) captureThread.join();
-  if (saveThread.joinable()) saveThread.join();
+  if (phase == Phase::Recording) {
+    isRecording.store(false);
+    if (captureThread.joinable()) captureThread.join();
+    captureActive.store(false);
+    ++staleDoneMessages;
+    const bool kept = recordingOutcome.load() == RecordingOutcome::WriteFailed && unsavedTake;
+    phase = kept ? Phase::TakeWaiting : Phase::Idle;
+  }
+  if (phase == Phase::SavingTake) {
+    if (saveThread.joinable()) saveThread.join();
+    ++staleSavedMessages;
+    phase = Phase::TakeWaiting;
+    if (!unsavedTake->error) ForgetTake(false);
+  }
+  if (phase == Phase::TakeWaiting || phase == Phase::Asking) KeepInRescueFolder(window);
   window.AllowShutdown();
 }

@@ -10,6 +10,9 @@ constexpr unsigned ID_LEVEL = 3;
 constexpr unsigned ID_WAVEFORM = 4;
 constexpr unsigned ID_SPECTRUM = 5;
 
+// How a question box was answered; NoAnswer when no box could be shown.
+enum class Answer { Yes, No, NoAnswer };
+
 // What the commands need from the main window. The platform implements it
 // with the Win32 calls named beside each operation.
 class WindowOps {
@@ -21,9 +24,8 @@ class WindowOps {
   // MessageBoxW owned by the main window with MB_ICONERROR; returns once dismissed.
   virtual void ShowErrorBox(const std::wstring& text, const std::wstring& caption) = 0;
   // MessageBoxW owned by the main window, captioned "Vellora", with
-  // MB_YESNO | MB_ICONWARNING, and MB_DEFBUTTON2 when No is the default;
-  // true for Yes.
-  virtual bool AskYesNo(const std::wstring& question, bool noIsDefault) = 0;
+  // MB_YESNO | MB_ICONWARNING, and MB_DEFBUTTON2 when No is the default.
+  virtual Answer AskYesNo(const std::wstring& question, bool noIsDefault) = 0;
   // ShutdownBlockReasonCreate on the main window: the reason Windows shows
   // while this program holds up the end of the session.
   virtual void BlockShutdown(const std::wstring& reason) = 0;
@@ -33,9 +35,17 @@ class WindowOps {
   // DestroyWindow: WM_DESTROY, and so OnDestroy, runs before it returns.
   virtual void DestroyMainWindow() = 0;
   virtual void PostQuit() = 0;           // PostQuitMessage(0)
+  // SHGetKnownFolderPath(FOLDERID_Documents); empty when there is none.
+  virtual std::wstring DocumentsFolder() = 0;
+  // A string value under HKCU\Software\Vellora; empty when there is none.
+  virtual std::wstring ReadSetting(const std::wstring& name) = 0;
+  virtual void WriteSetting(const std::wstring& name, const std::wstring& value) = 0;
 };
 
 // Handlers of the user-interface thread, one per message or command.
+// Once the window and its controls exist: tells where the take went that
+// only memory held when the last session ended.
+void OnStartup(WindowOps& window);
 void OnCommand(WindowOps& window, unsigned id);
 void OnStart(WindowOps& window);
 void OnStop();
@@ -44,11 +54,12 @@ void OnRecordingSaving(WindowOps& window);
 void OnRecordingDone(WindowOps& window);
 void OnTakeSaved(WindowOps& window);
 void OnCaptureStalled(WindowOps& window);
+void OnWriteFailed(WindowOps& window);
 void OnUpdateVisuals(WindowOps& window);
 void OnClose(WindowOps& window);
 void OnDestroy(WindowOps& window);
-// WM_QUERYENDSESSION: whether the session may end now.
-bool OnQueryEndSession(WindowOps& window);
-// WM_ENDSESSION: when the session really ends, the take is written before
-// this returns, as Windows may end the process as soon as it has.
+// WM_ENDSESSION: when the session really ends, the recording is written,
+// and a take only memory holds is kept in the rescue folder, before this
+// returns, as Windows may end the process as soon as it has. Nothing holds
+// up the session's end (WM_QUERYENDSESSION): whatever waits is safe.
 void OnEndSession(WindowOps& window, bool ending);

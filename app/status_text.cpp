@@ -34,6 +34,7 @@ const wchar_t* StartFailureCause(const StartFailure& failure) {
     case StartStep::GetCaptureService: return L"the recording device offers no capture stream";
     case StartStep::Start: return L"the recording device could not be started";
     case StartStep::StartAnalysisWorker: return L"no thread could be started for the spectrum";
+    case StartStep::StartFileWriter: return L"no thread could be started for writing the file";
     case StartStep::None: break;
   }
   return L"the recording device could not be used";
@@ -106,9 +107,14 @@ std::wstring OutcomeStatusText(RecordingOutcome outcome, const std::wstring& pat
   return L"Recording ended.";
 }
 
-std::wstring RecordingStatusText(std::uint32_t seconds) {
-  if (seconds == 0) return L"Recording...";
-  return L"Recording... (no sound from the recording device for " + std::to_wstring(seconds) + L" s)";
+std::wstring RecordingStatusText(const RecordingNotices& notices) {
+  std::wstring remarks;
+  if (notices.notSaved) remarks = L"not saved: " + FileErrorCause(notices.writeError);
+  if (notices.stalledSeconds != 0) {
+    if (!remarks.empty()) remarks += L"; ";
+    remarks += L"no sound from the recording device for " + std::to_wstring(notices.stalledSeconds) + L" s";
+  }
+  return remarks.empty() ? L"Recording..." : L"Recording... (" + remarks + L")";
 }
 
 std::wstring FileErrorCause(const FileError& error) {

@@ -22,6 +22,11 @@ std::wstring TakeLengthText(std::size_t samples, std::int32_t channels, std::int
 std::wstring SaveElsewhereQuestion(const std::wstring& path, const FileError& error, const std::wstring& length);
 std::wstring DiscardQuestion(const std::wstring& length);
 
-// The status line while recording: "Recording...", or how long the device
-// has delivered nothing.
-std::wstring RecordingStatusText(std::uint32_t seconds);
+// What the status line tells while recording, besides that it records.
+struct RecordingNotices {
+  bool notSaved = false;  // the file takes no more of the recording, because of writeError
+  FileError writeError;
+  std::uint32_t stalledSeconds = 0;  // the device has delivered nothing for this long
+};
+// "Recording...", with what the notices say in brackets.
+std::wstring RecordingStatusText(const RecordingNotices& notices);

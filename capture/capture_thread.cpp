@@ -1,6 +1,7 @@
 #include "capture/capture_thread.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <array>
 #include <new>
 #include <thread>
@@ -10,6 +11,7 @@
 #include "capture/output_file.h"
 #include "capture/packet_pipeline.h"
 #include "capture/sample_take.h"
+#include "capture/take_writer.h"
 #include "capture/wav_writer.h"
 #include "state/recorder_state.h"
 
@@ -265,13 +267,29 @@ void RecordFromSource(AudioSource& source, const std::wstring& path, WindowHandl
     return;
   }
 
-  OutputFile file;
-  if (file.Open(path)) {
+  const auto rate = static_cast<std::int32_t>(format.nSamplesPerSec);
+  const std::int32_t channels = RecordedChannels(format);
+  GrowingWavFile file(rate, channels, *limits.files);
+  const FileError openError = file.Open(path);
+  if (!file.IsOpen()) {
     // The window tells the user once it has joined this thread: a box owned
     // by the window, shown from here, would need the window's thread, which
     // may be waiting in that join.
     Finish(RecordingOutcome::FileNotOpened, window);
     Teardown(source, acquired);
+    return;
+  }
+  // Blocks never move, so the writer reads the take as it grows; it is
+  // joined before the take goes anywhere. A file that took not even its
+  // header is a disk that failed while recording.
+  SampleTake recordedSamples(limits.maxTakeBlocks);
+  TakeWriter writer(file, recordedSamples, window, limits.writer, openError);
+  if (!writer.Start()) {
+    source.Stop();
+    file.Close();
+    RemoveFile(path);
+    Teardown(source, acquired);
+    Finish(RecordingOutcome::CouldNotStart, window, {StartStep::StartFileWriter, 0});
     return;
   }
   PostNotification(window, WM_RECORDING_STARTED);
@@ -284,18 +302,15 @@ void RecordFromSource(AudioSource& source, const std::wstring& path, WindowHandl
   }();
   (void)analysisClockStarted;
 
-  SampleTake recordedSamples(limits.maxTakeBlocks);
   AudioResult failureCode = 0;
   const CaptureEnd end = CapturePackets(source, format, recordedSamples, window, limits, failureCode);
   source.Stop();
   PostNotification(window, WM_RECORDING_SAVING);
-  const auto rate = static_cast<std::int32_t>(format.nSamplesPerSec);
-  const std::int32_t channels = RecordedChannels(format);
-  if (const FileError error = FinishTake(file, recordedSamples, rate, channels)) {
-    // What reached the disk is no usable file, so it goes; the take stays
-    // in memory for the user to save elsewhere or discard.
-    RemoveFile(path);
-    unsavedTake.emplace(std::move(recordedSamples), rate, channels, error);
+  if (const FileError error = writer.Finish()) {
+    // What reached the disk stays: a valid WAV file of the take up to the
+    // failure. The whole take waits in memory for the user to save it
+    // elsewhere or discard it.
+    unsavedTake.emplace(std::move(recordedSamples), rate, channels, error, path);
     Finish(RecordingOutcome::WriteFailed, window);
   } else {
     Finish(SavedOutcome(end, failureCode), window, {}, static_cast<std::uint32_t>(failureCode));
@@ -310,6 +325,16 @@ void CaptureThreadMain(std::wstring path, WindowHandle window) {
 
 void SaveTakeMain(std::wstring path, WindowHandle window) {
   UnsavedTake& take = *unsavedTake;
-  take.error = WriteTakeFile(path, take.samples, take.sampleRate, take.channels);
+  try {
+    take.error = WriteTakeFile(path, take.samples, take.sampleRate, take.channels);
+    // The part the failed disk holds is no longer the most complete copy,
+    // unless the take was just saved over it.
+    if (!take.error && !take.partialFile.empty()) {
+      if (!SameFile(take.partialFile, path)) RemoveFile(take.partialFile);
+      take.partialFile.clear();
+    }
+  } catch (const std::bad_alloc&) {
+    take.error = {ENOMEM, 0};
+  }
   PostNotification(window, WM_TAKE_SAVED);
 }

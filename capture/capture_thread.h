@@ -7,11 +7,12 @@
 
 #include "analysis/analysis_worker.h"
 #include "capture/audio_source.h"
+#include "capture/take_writer.h"
 #include "capture/wav_writer.h"
 #include "state/notifier.h"
 
 // Body of the recording thread: records the default device into the file at
-// path until isRecording is cleared, then writes the WAV file. Ends every
+// path until isRecording is cleared, the file being written as it goes. Ends every
 // recording, whatever became of it, by storing recordingOutcome and posting
 // WM_RECORDING_DONE to window.
 void CaptureThreadMain(std::wstring path, WindowHandle window);
@@ -27,11 +28,15 @@ struct RecordingLimits {
   std::size_t maxTakeBlocks = SIZE_MAX;
   // Starts the analysis worker; false when no thread could be created.
   bool (*startAnalysisWorker)() = StartAnalysisWorker;
+  // How the file is written while recording, and through which calls.
+  WriterTiming writer{};
+  const FileCalls* files = &SystemFileCalls();
 };
 
 // Body of the thread that writes unsavedTake to path, a place the user chose
 // after the take's own file could not be written. Stores the outcome in
-// unsavedTake->error (empty when written) and posts WM_TAKE_SAVED to window.
+// unsavedTake->error (empty when written), removes the partial file once the
+// whole take is saved, and posts WM_TAKE_SAVED to window.
 void SaveTakeMain(std::wstring path, WindowHandle window);
 
 // The same on a given source.

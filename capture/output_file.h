@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 
 // Why a file operation failed, as the C runtime reports it: errno, and on
@@ -14,28 +15,61 @@ struct FileError {
   explicit operator bool() const { return errnoValue != 0 || systemCode != 0; }
 };
 
+// The C runtime's descriptor calls as OutputFile makes them. Tests put in
+// their own, which fail as a real disk does but not on demand; each sets
+// errno (and on Windows _doserrno) as the runtime's call would.
+struct FileCalls {
+  int (*open)(const std::filesystem::path& path);  // for writing, created or emptied; -1 on failure
+  int (*write)(int descriptor, const void* data, std::size_t bytes);  // bytes stored, or -1
+  int (*flush)(int descriptor);  // to the disk (_commit, fsync); 0, or -1
+  std::int64_t (*seek)(int descriptor, std::int64_t offset, int origin);  // the new position, or -1
+  int (*close)(int descriptor);
+};
+const FileCalls& SystemFileCalls();
+
 // A file written straight through the C runtime's descriptor calls, so that
 // every failure says why. Not copyable; closes itself, silently, if nobody
 // closed it.
 class OutputFile {
  public:
-  OutputFile() = default;
+  explicit OutputFile(const FileCalls& fileCalls = SystemFileCalls()) : calls(fileCalls) {}
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
   ~OutputFile();
 
   // Creates the file, or empties one that exists.
   FileError Open(const std::wstring& path);
-  // All of the bytes, or the error that stopped them.
+  bool IsOpen() const { return descriptor >= 0; }
+  // Appends all of the bytes, or says what stopped them; Size() counts
+  // those stored before the failure.
   FileError Write(const void* data, std::size_t bytes);
+  // Replaces bytes already written, from the start of the file; appending
+  // goes on at the end.
+  FileError Overwrite(const void* data, std::size_t bytes);
+  // Hands what the system holds of the file to the disk.
+  FileError Flush();
   // Flushes the file to the disk, then closes it: a disk that fails late
   // (full, removed) shows here rather than after "Saved to:".
   FileError Close();
+  std::uint64_t Size() const { return position; }
 
  private:
+  // Write's loop: all of the bytes at the file's current position.
+  FileError WriteAll(const char* next, std::size_t bytes, std::uint64_t& at);
+
+  const FileCalls& calls;
   int descriptor = -1;
-  std::uint64_t position = 0;  // bytes written so far
+  std::uint64_t position = 0;  // bytes appended so far: the end of the file
 };
 
+// The path as the platform's file calls take it.
+std::filesystem::path FilePath(const std::wstring& path);
+
+// Whether the path names something that exists and is neither a file nor a folder.
+bool NamesDevice(const std::wstring& path);
 // Removes the file if it is one (not a device); false if nothing was removed.
 bool RemoveFile(const std::wstring& path);
+// Moves the file to `to`, replacing a file there.
+FileError ReplaceFile(const std::wstring& from, const std::wstring& to);
+// Whether the two paths name one file that exists.
+bool SameFile(const std::wstring& a, const std::wstring& b);

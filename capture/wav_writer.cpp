@@ -21,23 +21,49 @@ void WriteWavHeader(std::ostream& stream, std::int32_t sampleRate, std::int32_t 
   stream.write(reinterpret_cast<const char*>(&header), sizeof header);
 }
 
-FileError FinishTake(OutputFile& file, const SampleTake& take, std::int32_t sampleRate, std::int32_t channels) {
-  const auto dataBytes = static_cast<std::uint32_t>(take.size() * sizeof(std::int16_t));
-  const WavHeader header = MakeWavHeader(sampleRate, 16, channels, dataBytes);
-  FileError error = file.Write(&header, sizeof header);
-  for (std::size_t i = 0; i < take.BlockCount() && !error; ++i) {
-    const auto block = take.Block(i);
-    error = file.Write(block.data(), block.size_bytes());
-  }
+GrowingWavFile::GrowingWavFile(std::int32_t sampleRate, std::int32_t channelCount, const FileCalls& calls)
+    : file(calls), rate(sampleRate), channels(channelCount) {}
+
+FileError GrowingWavFile::Open(const std::wstring& path) {
+  if (const FileError error = file.Open(path)) return error;
+  const WavHeader header = MakeWavHeader(rate, 16, channels, 0);
+  return file.Write(&header, sizeof header);
+}
+
+FileError GrowingWavFile::Append(std::span<const std::int16_t> samples) {
+  return file.Write(samples.data(), samples.size_bytes());
+}
+
+FileError GrowingWavFile::Commit() {
+  if (const FileError error = file.Flush()) return error;
+  const std::uint64_t frameBytes = 2u * static_cast<std::uint64_t>(channels);
+  const auto covered = static_cast<std::uint32_t>(DataBytes() / frameBytes * frameBytes);
+  const WavHeader header = MakeWavHeader(rate, 16, channels, covered);
+  if (const FileError error = file.Overwrite(&header, sizeof header)) return error;
+  return file.Flush();
+}
+
+FileError GrowingWavFile::Close() {
+  const FileError error = Commit();
   const FileError closeError = file.Close();
   return error ? error : closeError;
 }
 
 FileError WriteTakeFile(const std::wstring& path, const SampleTake& take, std::int32_t sampleRate,
-                        std::int32_t channels) {
-  OutputFile file;
-  if (const FileError error = file.Open(path)) return error;  // nothing there is ours to remove
-  const FileError error = FinishTake(file, take, sampleRate, channels);
-  if (error) RemoveFile(path);
+                        std::int32_t channels, const FileCalls& calls) {
+  // A device the path names (NUL, /dev/full) is written to itself.
+  const bool replace = !NamesDevice(path);
+  const std::wstring target = replace ? path + L".part" : path;
+  FileError error;
+  {
+    GrowingWavFile file(sampleRate, channels, calls);
+    error = file.Open(target);
+    if (!file.IsOpen()) return error;  // nothing there is ours to remove
+    for (std::size_t i = 0; i < take.BlockCount() && !error; ++i) error = file.Append(take.Block(i));
+    const FileError closeError = file.Close();
+    if (!error) error = closeError;
+  }
+  if (!error && replace) error = ReplaceFile(target, path);
+  if (error) RemoveFile(target);
   return error;
 }

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstdint>
 #include <ostream>
+#include <span>
 #include <string>
 
 #include "capture/output_file.h"
@@ -42,12 +43,37 @@ WavHeader MakeWavHeader(std::int32_t sampleRate, std::int32_t bitsPerSample, std
 void WriteWavHeader(std::ostream& stream, std::int32_t sampleRate, std::int32_t bitsPerSample,
                     std::int32_t channels, std::uint32_t dataBytes);
 
-// Writes the header and the whole take into the open file, then flushes and
-// closes it. The take must fit MAX_WAV_DATA_BYTES.
-FileError FinishTake(OutputFile& file, const SampleTake& take, std::int32_t sampleRate, std::int32_t channels);
+// A WAV file that is a valid one at every moment while it grows: its
+// header's sizes cover the samples it held at the latest Commit, and what
+// was appended since follows them. A crash, or a power cut once a Commit has
+// reached the disk, leaves a file that every player reads, without repair.
+class GrowingWavFile {
+ public:
+  GrowingWavFile(std::int32_t rate, std::int32_t channels, const FileCalls& calls = SystemFileCalls());
 
-// The same into a new file at path, replacing one that exists. A file that
-// could not be written whole is removed: the path holds the whole take or
-// nothing, never a WAV file whose header promises more than it has.
+  // Creates the file, or empties one that exists, and writes the header of
+  // an empty take.
+  FileError Open(const std::wstring& path);
+  bool IsOpen() const { return file.IsOpen(); }
+  FileError Append(std::span<const std::int16_t> samples);
+  // The samples to the disk first, then the header's sizes that cover them,
+  // then those: whichever step a power cut interrupts, the header on the
+  // disk describes samples that are there. Covers whole frames only.
+  FileError Commit();
+  // Commits and closes. After a failure the file still gets the header that
+  // covers what it took, as far as the disk allows.
+  FileError Close();
+  // Sample bytes the file holds (those appended before a failure included).
+  std::uint64_t DataBytes() const { return file.Size() < sizeof(WavHeader) ? 0 : file.Size() - sizeof(WavHeader); }
+
+ private:
+  OutputFile file;
+  std::int32_t rate;
+  std::int32_t channels;
+};
+
+// Writes the whole take as a WAV file at path, through a file beside it
+// that replaces whatever path named once it is complete: the path holds the
+// whole take, or what it held before, never a part.
 FileError WriteTakeFile(const std::wstring& path, const SampleTake& take, std::int32_t sampleRate,
-                        std::int32_t channels);
+                        std::int32_t channels, const FileCalls& calls = SystemFileCalls());

@@ -18,5 +18,7 @@ constexpr unsigned WM_CAPTURE_STALLED = 0x8004;    // WM_APP + 4
 constexpr unsigned WM_RECORDING_SAVING = 0x8005;   // WM_APP + 5
 // The thread that saves a take elsewhere has finished, written or not.
 constexpr unsigned WM_TAKE_SAVED = 0x8006;         // WM_APP + 6
+// The file stopped taking the recording while it runs; liveWriteError says why.
+constexpr unsigned WM_WRITE_FAILED = 0x8007;       // WM_APP + 7
 
 void PostNotification(WindowHandle target, unsigned message);

@@ -49,6 +49,7 @@ enum class StartStep : std::uint8_t {
   GetCaptureService,
   Start,
   StartAnalysisWorker,
+  StartFileWriter,
 };
 
 struct StartFailure {
@@ -63,6 +64,10 @@ struct UnsavedTake {
   std::int32_t sampleRate = 0;
   std::int32_t channels = 0;
   FileError error;  // why the latest attempt to write it failed
+  // The file that holds the part of the take written before its disk
+  // failed, a valid WAV file; empty once removed. It stays until the whole
+  // take is saved elsewhere or the user has discarded it.
+  std::wstring partialFile;
 };
 
 // Writer: UI thread (Start sets; Stop, WM_CLOSE, WM_DESTROY, WM_RECORDING_DONE clear).
@@ -97,6 +102,9 @@ extern std::uint32_t captureFailureCode;
 // the notice threshold; 0 while packets flow. Writer: recording thread,
 // before it posts WM_CAPTURE_STALLED. Reader: UI thread, on that message.
 extern std::atomic<std::uint32_t> stalledSeconds;
+// Why the file stopped taking the recording. Writer: the file writer, before
+// it posts WM_WRITE_FAILED. Reader: UI thread, on that message.
+extern FileError liveWriteError;
 // Writer: UI thread, before any worker exists. Readers: analysis worker
 // (target of its posts), UI thread (handed to each recording thread).
 extern WindowHandle mainWindow;
@@ -114,9 +122,10 @@ extern std::thread captureThread;
 // Always joined before it is given another thread or destroyed.
 extern std::thread saveThread;
 // Set by the recording thread before it posts WM_RECORDING_DONE with
-// RecordingOutcome::WriteFailed; from then on the UI thread's, except that a
-// running saveThread writes the take and its error, and the UI thread looks
-// at neither until WM_TAKE_SAVED. Emptied once the take is saved or discarded.
+// RecordingOutcome::WriteFailed; the UI thread's once it has joined that
+// thread, except that a running saveThread writes the take's error and
+// partialFile, and the UI thread looks at neither until it has joined that
+// one too. Emptied once the take is saved or discarded.
 extern std::optional<UnsavedTake> unsavedTake;
 // UI thread only: the path chosen in the Save dialog.
 extern std::wstring outputPath;

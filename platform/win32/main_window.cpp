@@ -1,6 +1,8 @@
 #include <windows.h>
 
 #include <commdlg.h>
+#include <knownfolders.h>
+#include <shlobj.h>
 
 #include <string>
 
@@ -20,6 +22,7 @@ HWND waveformPanel = nullptr;
 HWND spectrumPanel = nullptr;
 
 constexpr DWORD OWNER_DRAWN_PANEL = WS_CHILD | WS_VISIBLE | SS_OWNERDRAW;
+const wchar_t* const SETTINGS_KEY = L"Software\\Vellora";
 
 HWND CreateControl(HWND parent, const wchar_t* className, const wchar_t* text, DWORD style, int x,
                    int y, int width, int height, unsigned id) {
@@ -62,9 +65,13 @@ class MainWindowOps final : public WindowOps {
   void ShowErrorBox(const std::wstring& text, const std::wstring& caption) override {
     MessageBoxW(window, text.c_str(), caption.c_str(), MB_ICONERROR);
   }
-  bool AskYesNo(const std::wstring& question, bool noIsDefault) override {
+  Answer AskYesNo(const std::wstring& question, bool noIsDefault) override {
     const UINT style = MB_YESNO | MB_ICONWARNING | (noIsDefault ? MB_DEFBUTTON2 : MB_DEFBUTTON1);
-    return MessageBoxW(window, question.c_str(), L"Vellora", style) == IDYES;
+    switch (MessageBoxW(window, question.c_str(), L"Vellora", style)) {
+      case IDYES: return Answer::Yes;
+      case IDNO: return Answer::No;
+      default: return Answer::NoAnswer;  // 0: the box could not be shown
+    }
   }
   void BlockShutdown(const std::wstring& reason) override { ShutdownBlockReasonCreate(window, reason.c_str()); }
   void AllowShutdown() override { ShutdownBlockReasonDestroy(window); }
@@ -79,6 +86,26 @@ class MainWindowOps final : public WindowOps {
   }
   void DestroyMainWindow() override { DestroyWindow(window); }
   void PostQuit() override { PostQuitMessage(0); }
+  std::wstring DocumentsFolder() override {
+    PWSTR folder = nullptr;
+    std::wstring path;
+    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Documents, KF_FLAG_CREATE, nullptr, &folder))) path = folder;
+    CoTaskMemFree(folder);
+    return path;
+  }
+  std::wstring ReadSetting(const std::wstring& name) override {
+    wchar_t value[1024] = L"";
+    DWORD bytes = sizeof value;
+    if (RegGetValueW(HKEY_CURRENT_USER, SETTINGS_KEY, name.c_str(), RRF_RT_REG_SZ, nullptr, value, &bytes) !=
+        ERROR_SUCCESS) {
+      return {};
+    }
+    return value;
+  }
+  void WriteSetting(const std::wstring& name, const std::wstring& value) override {
+    RegSetKeyValueW(HKEY_CURRENT_USER, SETTINGS_KEY, name.c_str(), REG_SZ, value.c_str(),
+                    static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+  }
 
  private:
   HWND window;
@@ -101,6 +128,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_CREATE:
       CreateControls(window);
       mainWindow = ToWindowHandle(window);
+      OnStartup(ops);
       return 0;
     case WM_COMMAND:
       OnCommand(ops, LOWORD(wParam));
@@ -120,13 +148,14 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_TAKE_SAVED:
       OnTakeSaved(ops);
       return 0;
-    case WM_QUERYENDSESSION:
-      return OnQueryEndSession(ops) ? TRUE : FALSE;
     case WM_ENDSESSION:
       OnEndSession(ops, wParam != FALSE);
       return 0;
     case WM_CAPTURE_STALLED:
       OnCaptureStalled(ops);
+      return 0;
+    case WM_WRITE_FAILED:
+      OnWriteFailed(ops);
       return 0;
     case WM_CLOSE:
       OnClose(ops);

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <functional>
+#include <map>
 #include <future>
 
 #include "app/status_text.h"
@@ -30,7 +31,7 @@ class FakeWindow : public WindowOps {
   int dialogs = 0;
   std::wstring status = L"Ready";
   std::vector<std::wstring> statuses;  // every text the status line was given, in order
-  std::deque<bool> yesNo;              // the answers to the questions, in turn
+  std::deque<Answer> yesNo;            // the answers to the questions, in turn
   std::vector<std::wstring> questions;
   std::function<void()> whileAsked;    // runs while a question is on the screen
   std::vector<std::wstring> shutdownReasons;  // given and withdrawn ("-")
@@ -52,11 +53,11 @@ class FakeWindow : public WindowOps {
     status = text;
     statuses.push_back(text);
   }
-  bool AskYesNo(const std::wstring& question, bool) override {
+  Answer AskYesNo(const std::wstring& question, bool) override {
     questions.push_back(question);
     if (whileAsked) whileAsked();
     if (yesNo.empty()) ADD_FAILURE() << "unexpected question: " << testing::PrintToString(question);
-    const bool answer = !yesNo.empty() && yesNo.front();
+    const Answer answer = yesNo.empty() ? Answer::NoAnswer : yesNo.front();
     if (!yesNo.empty()) yesNo.pop_front();
     return answer;
   }
@@ -77,6 +78,11 @@ class FakeWindow : public WindowOps {
     OnDestroy(*this);
   }
   void PostQuit() override { quitPosted = true; }
+  std::wstring documents;
+  std::map<std::wstring, std::wstring> settings;
+  std::wstring DocumentsFolder() override { return documents; }
+  std::wstring ReadSetting(const std::wstring& name) override { return settings[name]; }
+  void WriteSetting(const std::wstring& name, const std::wstring& value) override { settings[name] = value; }
 };
 
 // The message loop of the test: hands posted notifications to their
@@ -126,6 +132,7 @@ class Commands : public ::testing::Test {
           case WM_RECORDING_DONE: OnRecordingDone(window); break;
           case WM_TAKE_SAVED: OnTakeSaved(window); break;
           case WM_CAPTURE_STALLED: OnCaptureStalled(window); break;
+          case WM_WRITE_FAILED: OnWriteFailed(window); break;
         }
         if (done()) return true;
       }
@@ -139,11 +146,12 @@ class Commands : public ::testing::Test {
     return PumpUntil([&] { return window.status == text; });
   }
 
-  // Start, the path chosen in the dialog, and the recording running.
-  bool StartRecordingTo(const std::wstring& path) {
+  // Start, the path chosen in the dialog, and the recording running: the
+  // status line says so, with what it notices.
+  bool StartRecordingTo(const std::wstring& path, const std::wstring& status = L"Recording...") {
     window.answers.push_front(path);
     OnCommand(window, ID_START);
-    return PumpUntilStatus(L"Recording...");
+    return PumpUntilStatus(status);
   }
 
   std::wstring PathOf(const char* name) const { return (dir / name).wstring(); }
@@ -305,7 +313,8 @@ TEST_F(Commands, UnwritablePathIsNotReportedAsSaved) {
 }
 
 // Closing right behind the Save dialog's OK, before the thread has set
-// captureActive: the window is destroyed at once and its join must return.
+// captureActive: the window waits for the thread's news, then goes, and
+// shows no box once it has gone.
 TEST_F(Commands, CloseWhileStartingOntoAnUnwritablePathEnds) {
   window.answers = {PathOf("missing folder/x.wav")};
   testAudioSourceFactory = [] {
@@ -313,8 +322,9 @@ TEST_F(Commands, CloseWhileStartingOntoAnUnwritablePathEnds) {
     return LiveSource();
   };
   OnCommand(window, ID_START);
-  RunWithWatchdog([&] { OnClose(window); }, 30s, "close while starting");
-  EXPECT_TRUE(window.destroyed);
+  OnClose(window);
+  EXPECT_EQ(window.status, L"Waiting for recording thread to finish...");
+  ASSERT_TRUE(PumpUntil([&] { return window.destroyed; }));
   EXPECT_TRUE(window.quitPosted);
   EXPECT_FALSE(captureThread.joinable());
   EXPECT_TRUE(window.boxes.empty()) << "no box once the window is gone";
@@ -401,26 +411,35 @@ std::vector<std::int16_t> WavSamples(const fs::path& path) {
   return samples;
 }
 
-// The disk refuses the take at Stop: the user is told why and asked where
-// else to save it, again after a place that fails too, until one takes it.
+const std::wstring NOT_SAVED = L"Recording... (not saved: the disk is full)";
+
+// The disk refuses the file while recording: the status line says so at
+// once, and at Stop the user is asked where else to save the take, again
+// after a place that gets no thread or fails too, until one takes it. A
+// place that was never tried is never blamed.
 TEST_F(Commands, TakeTheDiskRefusesIsSavedElsewhere) {
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
   const std::wstring missing = PathOf("missing folder/x.wav"), kept = PathOf("kept.wav");
-  window.answers = {missing, kept};
-  window.yesNo = {true, true};
-  ASSERT_TRUE(StartRecordingTo(L"/dev/full"));
+  window.answers = {missing, missing, kept};
+  window.yesNo = {Answer::Yes, Answer::Yes, Answer::Yes};
+  window.whileDialogOpen = [&] { window.noMemoryAfterDialog = window.dialogs == 2; };  // no thread for the first place
+  ASSERT_TRUE(StartRecordingTo(L"/dev/full", NOT_SAVED));
   ASSERT_TRUE(PumpUntil([] { return testNotifier.Count(WM_UPDATE_VISUALS) >= 3; }));
   OnCommand(window, ID_STOP);
   ASSERT_TRUE(PumpUntilStatus(L"Saved to: " + kept));
 
-  ASSERT_EQ(window.questions.size(), 2u);
-  EXPECT_NE(window.questions[0].find(L"/dev/full\nbecause the disk is full."), std::wstring::npos);
-  EXPECT_NE(window.questions[1].find(missing + L"\nbecause the disk or folder is no longer there."),
+  ASSERT_EQ(window.questions.size(), 3u);
+  for (std::size_t q : {0u, 1u}) {
+    EXPECT_NE(window.questions[q].find(L"/dev/full\nbecause the disk is full."), std::wstring::npos) << q;
+  }
+  EXPECT_NE(window.questions[2].find(missing + L"\nbecause the disk or folder is no longer there."),
             std::wstring::npos);
-  EXPECT_EQ(window.statuses,
+  const auto saving = std::find(window.statuses.begin(), window.statuses.end(), L"Saving the recording...");
+  EXPECT_EQ(std::vector<std::wstring>(saving, window.statuses.end()),
             (std::vector<std::wstring>{
-                L"Recording...", L"Saving the recording...",
+                L"Saving the recording...",
                 L"Not saved yet: the disk is full.",
+                L"Could not start saving the recording: no thread could be started.",
                 L"Saving the recording...",
                 L"Not saved yet: the disk or folder is no longer there.",
                 L"Saving the recording...", L"Saved to: " + kept}));
@@ -432,18 +451,86 @@ TEST_F(Commands, TakeTheDiskRefusesIsSavedElsewhere) {
   EXPECT_FALSE(saveThread.joinable());
 }
 
-// Only an explicit discard throws a take away. A Start, a close and the end
-// of the session that come while the question is open wait for the answer.
+// The recording thread has kept a take the disk refused, but its news is
+// not handled yet: a Start is refused and a close waits. Then the question comes once, and the window goes once the
+// take is saved.
+TEST_F(Commands, StartAndCloseBeforeTheKeptTakesNewsWaitForIt) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  const std::wstring kept = PathOf("kept.wav");
+  window.yesNo = {Answer::Yes};
+  ASSERT_TRUE(StartRecordingTo(L"/dev/full", NOT_SAVED));
+  window.answers = {kept};
+  OnCommand(window, ID_STOP);
+  ASSERT_TRUE(testNotifier.WaitFor(WM_RECORDING_DONE, 1, 20s));
+  OnCommand(window, ID_START);
+  OnClose(window);
+  EXPECT_EQ(window.dialogs, 1);
+  EXPECT_TRUE(window.questions.empty());
+  ASSERT_TRUE(PumpUntil([&] { return window.destroyed; }));
+  EXPECT_EQ(window.questions.size(), 1u);
+  EXPECT_EQ(window.statuses.back(), L"Saved to: " + kept);
+  EXPECT_FALSE(WavSamples(kept).empty());
+}
+
+// A question box that cannot be shown decides nothing: the take waits, and
+// the next Start asks again. A close during that question and a discard end
+// the window without a Save dialog for a new recording.
+TEST_F(Commands, UnansweredQuestionLeavesTheTakeWaiting) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  window.yesNo = {Answer::NoAnswer};
+  ASSERT_TRUE(StartRecordingTo(L"/dev/full", NOT_SAVED));
+  OnCommand(window, ID_STOP);
+  ASSERT_TRUE(PumpUntilStatus(L"Not saved yet: the disk is full."));
+  EXPECT_EQ(window.questions.size(), 1u) << "asked again and again";
+
+  window.yesNo = {Answer::No, Answer::Yes};
+  window.whileAsked = [&] {
+    if (window.questions.size() == 2) OnClose(window);
+  };
+  OnCommand(window, ID_START);
+  EXPECT_TRUE(window.destroyed);
+  EXPECT_EQ(window.questions.size(), 3u);
+  EXPECT_EQ(window.dialogs, 1) << "a Save dialog for a window that has gone";
+  EXPECT_EQ(window.status, L"The recording was discarded.");
+}
+
+// The session ends while the question is on the screen: the take goes to
+// the rescue folder before the handler returns, nothing more is asked, and
+// the next start says where the take went.
+TEST_F(Commands, SessionEndWhileAskingKeepsTheTakeInTheRescueFolder) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  window.documents = (dir / "Documents").wstring();
+  window.yesNo = {Answer::No};  // if the process lives on after the session's end
+  window.whileAsked = [&] { OnEndSession(window, true); };
+  ASSERT_TRUE(StartRecordingTo(L"/dev/full", NOT_SAVED));
+  ASSERT_TRUE(PumpUntil([] { return testNotifier.Count(WM_UPDATE_VISUALS) >= 3; }));
+  OnCommand(window, ID_STOP);
+  ASSERT_TRUE(PumpUntil([&] { return !window.questions.empty(); }));
+  EXPECT_EQ(window.questions.size(), 1u);
+
+  const std::wstring rescued = window.settings[L"RescuedRecording"];
+  EXPECT_EQ(rescued.rfind((dir / "Documents" / "Vellora" / "Recording ").wstring(), 0), 0u) << rescued;
+  const auto samples = WavSamples(rescued);
+  EXPECT_GE(samples.size(), 3 * 480u);
+  EXPECT_EQ(std::count(samples.begin(), samples.end(), 1000), static_cast<std::ptrdiff_t>(samples.size()));
+  OnStartup(window);
+  EXPECT_EQ(window.status, L"Saved when Windows ended the session: " + rescued);
+  EXPECT_EQ(window.settings[L"RescuedRecording"], L"");
+}
+
+// Only an explicit discard throws a take away. A Start, a close and a
+// cancelled end of the session that come while the question is open wait
+// for the answer.
 TEST_F(Commands, UnsavedTakeIsDiscardedOnlyWhenTheUserSaysSo) {
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  window.yesNo = {false, false, false, true};  // not elsewhere, not discarded; not elsewhere, discarded
+  window.yesNo = {Answer::No, Answer::No, Answer::No, Answer::Yes};  // not elsewhere, not discarded; not elsewhere, discarded
   window.whileAsked = [&] {
     if (window.questions.size() != 1) return;
     OnCommand(window, ID_START);
     OnClose(window);
-    EXPECT_FALSE(OnQueryEndSession(window));
+    OnEndSession(window, false);  // cancelled
   };
-  ASSERT_TRUE(StartRecordingTo(L"/dev/full"));
+  ASSERT_TRUE(StartRecordingTo(L"/dev/full", NOT_SAVED));
   OnCommand(window, ID_STOP);
   ASSERT_TRUE(PumpUntil([&] { return window.destroyed; }));
 
@@ -451,7 +538,7 @@ TEST_F(Commands, UnsavedTakeIsDiscardedOnlyWhenTheUserSaysSo) {
   ASSERT_EQ(window.questions.size(), 4u);
   EXPECT_EQ(window.questions[1].rfind(L"Discard the recording (", 0), 0u);
   EXPECT_EQ(window.questions[3], window.questions[1]);
-  EXPECT_EQ(window.shutdownReasons, (std::vector<std::wstring>{L"The recording has not been saved", L"-"}));
+  EXPECT_TRUE(window.shutdownReasons.empty());
   EXPECT_EQ(window.status, L"The recording was discarded.");
   EXPECT_FALSE(unsavedTake.has_value());
 }
@@ -462,7 +549,6 @@ TEST_F(Commands, UnsavedTakeIsDiscardedOnlyWhenTheUserSaysSo) {
 TEST_F(Commands, SessionEndSavesTheRecordingFirst) {
   const std::wstring path = PathOf("shutdown.wav");
   ASSERT_TRUE(StartRecordingTo(path));
-  EXPECT_TRUE(OnQueryEndSession(window));
   OnEndSession(window, false);
   ASSERT_TRUE(PumpUntil([] { return testNotifier.Count(WM_UPDATE_VISUALS) >= 5; }));
   EXPECT_TRUE(isRecording.load());
@@ -500,8 +586,9 @@ TEST(StatusText, FileErrorsSayWhyAndTakesHowLong) {
 }
 
 // Stop and Start again before the first thread has even opened the device:
-// the first thread's late WM_RECORDING_DONE must not end the second one.
-TEST_F(Commands, StopThenStartBeforeTheThreadRunsKeepsTheNewRecording) {
+// the new Start waits until the first recording has been saved, so that
+// nothing of the first can be mistaken for the second.
+TEST_F(Commands, StartIsRefusedUntilTheStoppedRecordingIsSaved) {
   std::promise<void> gate;
   std::shared_future<void> opened = gate.get_future().share();
   bool first = true;
@@ -514,21 +601,20 @@ TEST_F(Commands, StopThenStartBeforeTheThreadRunsKeepsTheNewRecording) {
   };
   const std::wstring firstPath = PathOf("first.wav");
   const std::wstring secondPath = PathOf("second.wav");
-  window.answers = {firstPath, secondPath};
+  window.answers = {firstPath};
 
   OnCommand(window, ID_START);
   OnCommand(window, ID_STOP);
-  window.whileDialogOpen = [&] { gate.set_value(); };
-  RunWithWatchdog([&] { OnCommand(window, ID_START); }, 30s, "second Start");
-  window.whileDialogOpen = nullptr;
-  ASSERT_EQ(window.dialogs, 2);
+  OnCommand(window, ID_START);
+  EXPECT_EQ(window.dialogs, 1) << "a second recording started before the first was saved";
+  gate.set_value();
+  ASSERT_TRUE(PumpUntilStatus(L"Saved to: " + firstPath));
 
-  ASSERT_TRUE(PumpUntil([&] { return window.status == L"Recording..." && handled >= 2; }));
+  ASSERT_TRUE(StartRecordingTo(secondPath));
   ASSERT_TRUE(PumpUntil([] { return testNotifier.Count(WM_UPDATE_VISUALS) >= 5; }));
-  EXPECT_TRUE(isRecording.load()) << "the stale notification stopped the new recording";
   OnCommand(window, ID_STOP);
   ASSERT_TRUE(PumpUntilStatus(L"Saved to: " + secondPath));
-  EXPECT_FALSE(captureThread.joinable());
+  EXPECT_EQ(window.dialogs, 2);
   EXPECT_GT(fs::file_size(secondPath), 44u);
 }
 

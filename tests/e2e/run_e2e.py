@@ -11,6 +11,8 @@ kept when a case fails.
 
 import array
 import math
+import os
+import signal
 import struct
 import subprocess
 import sys
@@ -49,6 +51,24 @@ def check_header(path):
     check(block_align == channels * 2 and byte_rate == rate * block_align, "byte rate or block alignment wrong")
     check(data_size == len(data) - 44, f"data size {data_size} for {len(data) - 44} bytes of samples")
     check(riff_size == len(data) - 8, f"RIFF size {riff_size} for a file of {len(data)} bytes")
+
+
+def check_growing_header(path):
+    """A file cut off while it was being written: still a valid WAV file whose
+    header covers whole frames that it holds, with at most about a second's
+    samples after them. Returns the seconds that the header covers."""
+    data = path.read_bytes()
+    check(len(data) >= 44, f"{len(data)} bytes: not even a WAV header")
+    (riff, riff_size, wave_id, fmt, fmt_size, audio_format, channels, rate, byte_rate, block_align, bits,
+     data_id, data_size) = struct.unpack("<4sI4s4sIHHIIHH4sI", data[:44])
+    check((riff, wave_id, fmt, data_id) == (b"RIFF", b"WAVE", b"fmt ", b"data"), "wrong chunk ids")
+    check(fmt_size == 16 and audio_format == 1 and bits == 16, "not a 16-byte integer PCM format chunk")
+    check(block_align == channels * 2 and byte_rate == rate * block_align, "byte rate or block alignment wrong")
+    check(riff_size == data_size + 36, f"RIFF size {riff_size} for a data size of {data_size}")
+    check(data_size % block_align == 0, f"data size {data_size} is no whole number of frames")
+    past = len(data) - 44 - data_size
+    check(0 <= past <= 1.1 * byte_rate, f"{past} bytes past the {data_size} the header covers")
+    return data_size / byte_rate
 
 
 def tone_strength(samples, rate, frequency):
@@ -294,33 +314,96 @@ def case_session_end(session):
 case_session_end.session = dict(channels=2)
 
 
+class SmallDisk:
+    """A 256 KiB file system mounted in the case's folder: it fills up about
+    a second into a stereo 48 kHz recording. Skips the case where mounting
+    is not allowed."""
+
+    def __init__(self, session):
+        self.path = session.dir / "small"
+
+    def __enter__(self):
+        self.path.mkdir()
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=256k", "tmpfs", str(self.path)],
+                                 capture_output=True)
+        if mounted.returncode != 0:
+            raise CaseSkipped(f"cannot mount a small file system here: {mounted.stderr.decode().strip()}")
+        return self.path
+
+    def __exit__(self, *exc):
+        # Lazily: Wine may still hold the folder open.
+        subprocess.run(["umount", "-l", str(self.path)], capture_output=True)
+        return False
+
+
+NOT_SAVED_DISK_FULL = "Recording... (not saved: the disk is full)"
+
+
+def record_onto_full_disk(session, full, tone, seconds):
+    """Records onto a disk that fills up: the status line says so while the
+    recording goes on; after Stop the take waits to be saved elsewhere, and
+    the full disk holds a valid WAV file of what it took. Returns the time
+    recorded."""
+    session.start_app()
+    session.play_tone(tone)
+    session.driver("click", "start")
+    session.driver("save-as", windows_path(full))
+    session.wait_for_status(lambda s: s.startswith("Recording..."), '"Recording..."')
+    started = time.monotonic()
+    session.wait_for_status(lambda s: s == NOT_SAVED_DISK_FULL, "that the recording is no longer saved")
+    time.sleep(max(0.0, seconds - (time.monotonic() - started)))
+    check(session.status() == NOT_SAVED_DISK_FULL, "the notice went while recording")
+    session.driver("click", "stop")
+    recorded = time.monotonic() - started
+    session.wait_for_status(lambda s: s == "Not saved yet: the disk is full.", "that the take is not saved")
+    seconds_on_disk = check_growing_header(full)
+    check(seconds_on_disk > 1.0, f"the full disk holds only {seconds_on_disk:.2f} s of the take")
+    return recorded
+
+
 def case_full_disk(session):
-    """The disk fills up: at Stop the window says why and offers to save the
-    take elsewhere; the second file holds the whole take, and the first place
-    is left without a broken file."""
-    small = session.dir / "small"
-    small.mkdir()
-    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=256k", "tmpfs", str(small)], capture_output=True)
-    if mounted.returncode != 0:
-        raise CaseSkipped(f"cannot mount a small file system here: {mounted.stderr.decode().strip()}")
-    try:
+    """The disk fills up while recording; at Stop the window asks where else
+    to save the take, which is then saved whole, and the part on the full
+    disk goes."""
+    with SmallDisk(session) as small:
         full, kept = small / "take.wav", session.dir / "kept.wav"
-        recorded, _ = record(session, windows_path(full), 2000, 4.0)
+        recorded = record_onto_full_disk(session, full, 2000, 4.0)
         question = session.driver("answer", "yes")
         check("because the disk is full" in question, f"the question does not say why: {question!r}")
         session.driver("save-as", windows_path(kept))
         session.wait_for_status(lambda s: s == "Saved to: " + windows_path(kept), '"Saved to: " and the second path')
-        left = full.stat().st_size if full.exists() else None
-        check(left is None, f"a broken file of {left} bytes is left on the full disk")
+        check(not full.exists(), "the part on the full disk is left after the take was saved elsewhere")
         check_wav(kept, session, 2000, recorded)
         session.driver("close")
         check(session.wait_for_exit() == 0, "exit code is not 0")
-    finally:
-        # Lazily: Wine may still hold the folder open.
-        subprocess.run(["umount", "-l", str(small)], capture_output=True)
 
 
 case_full_disk.session = dict(channels=2)
+
+
+def case_session_end_while_asking(session):
+    """The session ends by force while the "save it somewhere else?" question
+    is open: the take goes to the user's Documents, and the next start says
+    where."""
+    with SmallDisk(session) as small:
+        recorded = record_onto_full_disk(session, small / "take.wav", 1000, 4.0)
+        time.sleep(1.0)  # the question is on the screen
+        subprocess.run(["wineboot", "--end-session", "--shutdown", "--force"], env=session.env, timeout=60,
+                       stdout=session.log, stderr=subprocess.STDOUT)
+        session.wait_for_exit()
+        session.start_app()
+        status = session.status()
+        prefix = "Saved when Windows ended the session: "
+        check(status.startswith(prefix), f"the next start does not say where the take went: {status!r}")
+        rescued = Path(subprocess.run(["winepath", "-u", status[len(prefix):]], env=session.env, check=True,
+                                      capture_output=True, text=True).stdout.strip())
+        check("Documents" in str(rescued) and rescued.name.startswith("Recording "), f"the take went to {rescued}")
+        check_wav(rescued, session, 1000, recorded)
+        session.driver("close")
+        check(session.wait_for_exit() == 0, "exit code is not 0")
+
+
+case_session_end_while_asking.session = dict(channels=2)
 
 EIGHT_TONES = (500, 700, 1100, 1300, 1700, 1900, 2300, 2900)
 
@@ -354,6 +437,33 @@ def case_eight_channel_mic(session):
 
 
 case_eight_channel_mic.session = dict(channels=8)
+
+
+def case_killed_while_recording(session):
+    """The program is killed mid-recording, as a crash, End task or a
+    shutdown that does not wait kills it: the file is a valid WAV file,
+    without any repair, holding the tone and all but about the last second
+    of what a take stopped at that moment holds."""
+    path = session.dir / "killed.wav"
+    session.start_app()
+    session.play_tone(1000)
+    session.driver("click", "start")
+    session.driver("save-as", windows_path(path))
+    session.wait_for_status(lambda s: s == "Recording...", '"Recording..."')
+    started = time.monotonic()
+    time.sleep(6.0)
+    os.killpg(session.app.pid, signal.SIGKILL)
+    recorded = time.monotonic() - started
+    session.app.wait(timeout=10)
+    seconds = check_growing_header(path)
+    check(recorded - LATENCY_TOLERANCE - 1.3 <= seconds <= recorded + 0.5,
+          f"{seconds:.2f} s in the file's header after {recorded:.2f} s of recording")
+    params, samples = read_wav(path)
+    check(params.nchannels == session.channels and params.framerate == session.rate, "wrong format")
+    check(abs(dominant_frequency(samples, params.nchannels, params.framerate) - 1000) < 10, "wrong tone")
+
+
+case_killed_while_recording.session = dict(channels=2)
 
 
 def case_close_while_starting(session):
@@ -413,8 +523,10 @@ CASES = {
     "four_channel_mic": case_four_channel_mic,
     "device_removed": case_device_removed,
     "close_while_starting": case_close_while_starting,
+    "killed_while_recording": case_killed_while_recording,
     "session_end": case_session_end,
     "full_disk": case_full_disk,
+    "session_end_while_asking": case_session_end_while_asking,
     "eight_channel_mic": case_eight_channel_mic,
     "installer": case_installer,
 }

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "capture/sample_take.h"
+#include "capture/wav_writer.h"
+#include "state/notifier.h"
+
+// How often the writer catches up with capture; tests shorten both.
+struct WriterTiming {
+  // What capture has added is appended to the file this often.
+  std::chrono::milliseconds appendInterval{250};
+  // The header's sizes and the disk catch up with the file this often: a
+  // crash or a power cut loses at most about this much of the take.
+  std::chrono::milliseconds commitInterval{1000};
+};
+
+// Writes a take into its file while it is being recorded, on a thread of its
+// own behind capture. It reads only what the take already holds, so the
+// recording thread never waits for the disk: a slow disk makes the writer
+// fall behind, never capture lose a packet. A disk that fails stops the
+// writing, not the recording: the writer tells the window (liveWriteError,
+// WM_WRITE_FAILED) and the take goes on in memory.
+class TakeWriter {
+ public:
+  // A failure the file has already met (its header could not be written)
+  // is reported as soon as the writer starts.
+  TakeWriter(GrowingWavFile& file, const SampleTake& take, WindowHandle window, WriterTiming timing = {},
+             FileError failed = {});
+  TakeWriter(const TakeWriter&) = delete;
+  TakeWriter& operator=(const TakeWriter&) = delete;
+  ~TakeWriter() { Finish(); }
+
+  // False when the system has no thread to give.
+  bool Start();
+  // Appends what is left, commits and closes the file, and joins the
+  // thread. Returns the first failure: from then on the file took nothing
+  // more, and its header covers what it had taken.
+  FileError Finish();
+
+ private:
+  void Run();
+
+  GrowingWavFile& file;
+  const SampleTake& take;
+  WindowHandle window;
+  WriterTiming timing;
+  std::mutex mutex;              // guards stopping
+  std::condition_variable wake;  // notified when stopping is set
+  bool stopping = false;
+  FileError error;  // writer thread's until Finish has joined it
+  std::thread thread;
+};
