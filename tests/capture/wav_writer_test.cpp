@@ -119,7 +119,8 @@ TEST_F(WavFile, ReplacesALongerFileEntirely) {
 }
 
 // A disk that takes only part of the file: the error says why, and no
-// broken file is left behind (nor is a device the path names removed).
+// broken file is left behind (nor is a device the path names removed or
+// replaced).
 TEST_F(WavFile, WriteFailureSaysWhyAndLeavesNoPartOfTheFile) {
 #ifdef __linux__
   SampleTake take;
@@ -127,7 +128,12 @@ TEST_F(WavFile, WriteFailureSaysWhyAndLeavesNoPartOfTheFile) {
   EXPECT_EQ(WriteTakeFile(L"/dev/full", take, 48000, 2).errnoValue, ENOSPC);
   EXPECT_TRUE(std::filesystem::exists("/dev/full"));
 
-  // Files may grow to 1000 bytes: writes beyond fail with EFBIG.
+  // Files may grow to 1000 bytes: writes beyond fail with EFBIG. What the
+  // path held before stays as it was, and nothing is left beside it.
+  {
+    std::ofstream old(path, std::ios::binary);
+    old << "what was there";
+  }
   std::signal(SIGXFSZ, SIG_IGN);
   rlimit limit{};
   getrlimit(RLIMIT_FSIZE, &limit);
@@ -136,7 +142,8 @@ TEST_F(WavFile, WriteFailureSaysWhyAndLeavesNoPartOfTheFile) {
   const FileError error = WriteTakeFile(path.wstring(), take, 48000, 2);
   setrlimit(RLIMIT_FSIZE, &limit);
   EXPECT_EQ(error.errnoValue, EFBIG);
-  EXPECT_FALSE(std::filesystem::exists(path));
+  EXPECT_EQ(ReadFile(path).size(), 14u);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator()), 1);
 #else
   GTEST_SKIP() << "needs /dev/full and RLIMIT_FSIZE";
 #endif
