@@ -121,7 +121,10 @@ void OfferUnsavedTake(WindowOps& window) {
     break;
   }
   phase = Phase::TakeWaiting;
-  closePending.store(false);
+  if (closePending.load()) {
+    closePending.store(false);
+    window.EnableButtons();
+  }
 }
 
 // A name in the rescue folder, by date and time, that no file has yet.

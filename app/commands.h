@@ -31,6 +31,7 @@ class WindowOps {
   virtual void BlockShutdown(const std::wstring& reason) = 0;
   virtual void AllowShutdown() = 0;  // ShutdownBlockReasonDestroy
   virtual void DisableButtons() = 0;     // EnableWindow(FALSE) on Start, then Stop
+  virtual void EnableButtons() = 0;      // EnableWindow(TRUE) on Start, then Stop
   virtual void InvalidatePanels() = 0;   // InvalidateRect: waveform, level, spectrum
   // DestroyWindow: WM_DESTROY, and so OnDestroy, runs before it returns.
   virtual void DestroyMainWindow() = 0;

@@ -79,6 +79,10 @@ class MainWindowOps final : public WindowOps {
     EnableWindow(startButton, FALSE);
     EnableWindow(stopButton, FALSE);
   }
+  void EnableButtons() override {
+    EnableWindow(startButton, TRUE);
+    EnableWindow(stopButton, TRUE);
+  }
   void InvalidatePanels() override {
     InvalidateRect(waveformPanel, nullptr, TRUE);
     InvalidateRect(levelPanel, nullptr, TRUE);

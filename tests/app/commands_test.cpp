@@ -72,6 +72,7 @@ class FakeWindow : public WindowOps {
     boxes.push_back({text, caption, !captureThread.joinable() && !captureActive.load()});
   }
   void DisableButtons() override { buttonsDisabled = true; }
+  void EnableButtons() override { buttonsDisabled = false; }
   void InvalidatePanels() override { ++invalidations; }
   void DestroyMainWindow() override {
     destroyed = true;
@@ -451,37 +452,25 @@ TEST_F(Commands, TakeTheDiskRefusesIsSavedElsewhere) {
   EXPECT_FALSE(saveThread.joinable());
 }
 
-// The recording thread has kept a take the disk refused, but its news is
-// not handled yet: a Start is refused and a close waits. Then the question comes once, and the window goes once the
-// take is saved.
-TEST_F(Commands, StartAndCloseBeforeTheKeptTakesNewsWaitForIt) {
-  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  const std::wstring kept = PathOf("kept.wav");
-  window.yesNo = {Answer::Yes};
-  ASSERT_TRUE(StartRecordingTo(L"/dev/full", NOT_SAVED));
-  window.answers = {kept};
-  OnCommand(window, ID_STOP);
-  ASSERT_TRUE(testNotifier.WaitFor(WM_RECORDING_DONE, 1, 20s));
-  OnCommand(window, ID_START);
-  OnClose(window);
-  EXPECT_EQ(window.dialogs, 1);
-  EXPECT_TRUE(window.questions.empty());
-  ASSERT_TRUE(PumpUntil([&] { return window.destroyed; }));
-  EXPECT_EQ(window.questions.size(), 1u);
-  EXPECT_EQ(window.statuses.back(), L"Saved to: " + kept);
-  EXPECT_FALSE(WavSamples(kept).empty());
-}
-
-// A question box that cannot be shown decides nothing: the take waits, and
-// the next Start asks again. A close during that question and a discard end
-// the window without a Save dialog for a new recording.
-TEST_F(Commands, UnansweredQuestionLeavesTheTakeWaiting) {
+// A take the disk refused, before its news is handled: a Start is refused
+// and a close waits for the question. A question box that cannot be shown
+// decides nothing: the take waits, the close is given up, and the next
+// Start asks again; a close during that question and a discard end the
+// window without a Save dialog for a new recording.
+TEST_F(Commands, KeptTakeWaitsForItsNewsAndForAnAnswer) {
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
   window.yesNo = {Answer::NoAnswer};
   ASSERT_TRUE(StartRecordingTo(L"/dev/full", NOT_SAVED));
   OnCommand(window, ID_STOP);
+  ASSERT_TRUE(testNotifier.WaitFor(WM_RECORDING_DONE, 1, 20s));
+  while (captureActive.load()) std::this_thread::sleep_for(1ms);  // the thread has ended
+  OnCommand(window, ID_START);
+  OnClose(window);
+  EXPECT_TRUE(window.questions.empty());
   ASSERT_TRUE(PumpUntilStatus(L"Not saved yet: the disk is full."));
   EXPECT_EQ(window.questions.size(), 1u) << "asked again and again";
+  EXPECT_FALSE(window.destroyed);
+  EXPECT_FALSE(window.buttonsDisabled);
 
   window.yesNo = {Answer::No, Answer::Yes};
   window.whileAsked = [&] {
@@ -490,7 +479,7 @@ TEST_F(Commands, UnansweredQuestionLeavesTheTakeWaiting) {
   OnCommand(window, ID_START);
   EXPECT_TRUE(window.destroyed);
   EXPECT_EQ(window.questions.size(), 3u);
-  EXPECT_EQ(window.dialogs, 1) << "a Save dialog for a window that has gone";
+  EXPECT_EQ(window.dialogs, 1) << "a Save dialog for a second recording, or for a window that has gone";
   EXPECT_EQ(window.status, L"The recording was discarded.");
 }
 

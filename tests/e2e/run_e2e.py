@@ -293,16 +293,22 @@ def windows_path(path):
     return f"Z:{path}".replace("/", "\\")
 
 
+def start_recording(session, path, tone):
+    """Starts the program and a recording into path while the tone plays;
+    returns the moment the status line says that it records."""
+    session.start_app()
+    session.play_tone(tone)
+    session.driver("click", "start")
+    session.driver("save-as", windows_path(path))
+    session.wait_for_status(lambda s: s == "Recording...", '"Recording..."')
+    return time.monotonic()
+
+
 def case_session_end(session):
     """Windows ends the session during a recording: the take is in its file,
     whole and with a header that describes it, before the program ends."""
     path = session.dir / "shutdown.wav"
-    session.start_app()
-    session.play_tone(1000)
-    session.driver("click", "start")
-    session.driver("save-as", windows_path(path))
-    session.wait_for_status(lambda s: s == "Recording...", '"Recording..."')
-    started = time.monotonic()
+    started = start_recording(session, path, 1000)
     time.sleep(4.0)
     recorded = time.monotonic() - started
     subprocess.run(["wineboot", "--end-session", "--shutdown"], env=session.env, check=True, timeout=60,
@@ -445,12 +451,7 @@ def case_killed_while_recording(session):
     without any repair, holding the tone and all but about the last second
     of what a take stopped at that moment holds."""
     path = session.dir / "killed.wav"
-    session.start_app()
-    session.play_tone(1000)
-    session.driver("click", "start")
-    session.driver("save-as", windows_path(path))
-    session.wait_for_status(lambda s: s == "Recording...", '"Recording..."')
-    started = time.monotonic()
+    started = start_recording(session, path, 1000)
     time.sleep(6.0)
     os.killpg(session.app.pid, signal.SIGKILL)
     recorded = time.monotonic() - started
