@@ -50,6 +50,14 @@ def thread_times(pid):
     return times
 
 
+def resident_mb(pid):
+    """The process's resident memory in MB (VmRSS)."""
+    for line in Path(f"/proc/{pid}/status").read_text().splitlines():
+        if line.startswith("VmRSS:"):
+            return int(line.split()[1]) / 1000.0
+    return 0.0
+
+
 def measure(exe, seconds, out_dir, round_number):
     build = Path(__file__).resolve().parent.parent / "build/mingw-tests"
     with Session(f"bench_{round_number}", build, out_dir, out_dir / "wineprefix", rate=48000, channels=2) as s:
@@ -68,9 +76,9 @@ def measure(exe, seconds, out_dir, round_number):
         s.wait_for_status(lambda t: t == "Recording...", '"Recording..."')
         time.sleep(3)  # past the start: the spectrum is being computed
         pid = program_pid(s.exe.name)
-        before, start = thread_times(pid), time.monotonic()
+        before, start, memory_before = thread_times(pid), time.monotonic(), resident_mb(pid)
         time.sleep(seconds)
-        after, elapsed = thread_times(pid), time.monotonic() - start
+        after, elapsed, memory_after = thread_times(pid), time.monotonic() - start, resident_mb(pid)
         s.driver("click", "stop")
         s.wait_for_status(lambda t: t.startswith("Saved to: "), '"Saved to: "')
         s.driver("close")
@@ -83,6 +91,10 @@ def measure(exe, seconds, out_dir, round_number):
         shares.setdefault(label, 0.0)
         shares[label] += 100.0 * used / elapsed
     shares["whole program"] = sum(shares.values())
+    # Not a share: how much the resident memory grew, against the take's
+    # growth over the same time (stereo 48 kHz: 0.192 MB a second).
+    shares["memory growth, MB"] = memory_after - memory_before
+    shares["take's growth, MB"] = 0.192 * elapsed
     return shares
 
 
