@@ -119,11 +119,13 @@ TEST(SpectrumPanel, FullSpectrumColumnsMarkerAndLabel) {
 
 TEST(SpectrumPanel, CurveRowsAreColumnAverages) {
   std::vector<float> values(32768, 0.0f);
-  for (std::size_t i = 0; i < 96; ++i) values[i] = 0.25f;    // column 0: average 0.25
+  // Column 0's average sits just below a row: one more bin of 1 (column
+  // 1's first) would lift it a row, to 32.
+  for (std::size_t i = 0; i < 96; ++i) values[i] = 0.125f;   // column 0: average 0.125, row 33.25
   for (std::size_t i = 96; i < 192; ++i) values[i] = 1.0f;   // column 1: average 1
   for (std::size_t i = 192; i < 288; i += 2) values[i] = 1.0f;  // column 2: average 0.5
   const auto curve = Only<Stroke>(SpectrumPanel(PANEL_RECT, values, 0.0f)).at(0);
-  EXPECT_EQ(curve.points[0], (PanelPoint{0, 28}));
+  EXPECT_EQ(curve.points[0], (PanelPoint{0, 33}));
   EXPECT_EQ(curve.points[1], (PanelPoint{1, 0}));
   EXPECT_EQ(curve.points[2], (PanelPoint{2, 19}));
   EXPECT_EQ(curve.points[3], (PanelPoint{3, 38}));
