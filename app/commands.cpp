@@ -247,7 +247,7 @@ void OnRecordingDone(WindowOps& window) {
     return;
   }
   phase = Phase::Idle;
-  window.SetStatusText(OutcomeStatusText(outcome, outputPath, startFailure, captureFailureCode));
+  window.SetStatusText(OutcomeStatusText(outcome, outputPath, startFailure, captureFailureCode, recordedGaps.load()));
   if (closePending.load()) {
     CloseIfPending(window);
     return;
@@ -289,7 +289,17 @@ void OnWriteFailed(WindowOps& window) {
   window.SetStatusText(RecordingStatusText(notices));
 }
 
-void OnUpdateVisuals(WindowOps& window) { window.InvalidatePanels(); }
+void OnUpdateVisuals(WindowOps& window) {
+  window.InvalidatePanels();
+  // The time and the gaps ride on the packets' own news: a new text once a
+  // second at most.
+  if (!FromCurrentRecording()) return;
+  const std::uint32_t seconds = recordedSeconds.load(), gaps = recordedGaps.load();
+  if (seconds == notices.seconds && gaps == notices.gaps) return;
+  notices.seconds = seconds;
+  notices.gaps = gaps;
+  window.SetStatusText(RecordingStatusText(notices));
+}
 
 void OnClose(WindowOps& window) {
   isRecording.store(false);

@@ -46,6 +46,10 @@ std::wstring HexCode(std::uint32_t code) {
   return text;
 }
 
+std::wstring GapsText(std::uint32_t gaps) {
+  return std::to_wstring(gaps) + (gaps == 1 ? L" gap" : L" gaps");
+}
+
 std::wstring CouldNotStartText(const StartFailure& failure) {
   std::wstring text = L"Could not start recording: ";
   text += StartFailureCause(failure);
@@ -76,22 +80,18 @@ const wchar_t* const TOO_LARGE = L"the file is too large for this disk";
 
 }  // namespace
 
-std::wstring OutcomeStatusText(RecordingOutcome outcome, const std::wstring& path,
-                               const StartFailure& failure, std::uint32_t failureCode) {
+std::wstring OutcomeStatusText(RecordingOutcome outcome, const std::wstring& path, const StartFailure& failure,
+                               std::uint32_t failureCode, std::uint32_t gaps) {
+  std::wstring remark;
   switch (outcome) {
-    case RecordingOutcome::Saved:
-      return L"Saved to: " + path;
-    case RecordingOutcome::SavedAtLimit:
-      return L"Saved to: " + path + L" (stopped at the 4 GB limit of a WAV file)";
-    case RecordingOutcome::SavedDeviceLost:
-      return L"Saved to: " + path + L" (stopped: the recording device was lost)";
-    case RecordingOutcome::SavedServiceStopped:
-      return L"Saved to: " + path + L" (stopped: the Windows audio service stopped)";
+    case RecordingOutcome::Saved: break;
+    case RecordingOutcome::SavedAtLimit: remark = L"stopped at the 4 GB limit of a WAV file"; break;
+    case RecordingOutcome::SavedDeviceLost: remark = L"stopped: the recording device was lost"; break;
+    case RecordingOutcome::SavedServiceStopped: remark = L"stopped: the Windows audio service stopped"; break;
     case RecordingOutcome::SavedCaptureFailed:
-      return L"Saved to: " + path + L" (stopped: the recording device reported error " +
-             HexCode(failureCode) + L")";
-    case RecordingOutcome::SavedOutOfMemory:
-      return L"Saved to: " + path + L" (stopped: out of memory)";
+      remark = L"stopped: the recording device reported error " + HexCode(failureCode);
+      break;
+    case RecordingOutcome::SavedOutOfMemory: remark = L"stopped: out of memory"; break;
     case RecordingOutcome::CouldNotStart:
       return CouldNotStartText(failure);
     case RecordingOutcome::FormatNotSupported:
@@ -102,19 +102,31 @@ std::wstring OutcomeStatusText(RecordingOutcome outcome, const std::wstring& pat
     case RecordingOutcome::WriteFailed:
       return L"Writing the file failed. The recording was not saved.";  // nothing was kept
     case RecordingOutcome::None:
-      break;
+      return L"Recording ended.";
   }
-  return L"Recording ended.";
+  if (gaps != 0) remark += (remark.empty() ? L"" : L"; ") + GapsText(gaps);
+  return L"Saved to: " + path + (remark.empty() ? L"" : L" (" + remark + L")");
 }
 
 std::wstring RecordingStatusText(const RecordingNotices& notices) {
+  wchar_t length[32];
+  const std::uint32_t s = notices.seconds;
+  if (s < 3600) {
+    std::swprintf(length, std::size(length), L"%u:%02u", s / 60, s % 60);
+  } else {
+    std::swprintf(length, std::size(length), L"%u:%02u:%02u", s / 3600, s / 60 % 60, s % 60);
+  }
   std::wstring remarks;
-  if (notices.notSaved) remarks = L"not saved: " + FileErrorCause(notices.writeError);
+  if (notices.gaps != 0) remarks = GapsText(notices.gaps);
+  if (notices.notSaved) {
+    if (!remarks.empty()) remarks += L"; ";
+    remarks += L"not saved: " + FileErrorCause(notices.writeError);
+  }
   if (notices.stalledSeconds != 0) {
     if (!remarks.empty()) remarks += L"; ";
     remarks += L"no sound from the recording device for " + std::to_wstring(notices.stalledSeconds) + L" s";
   }
-  return remarks.empty() ? L"Recording..." : L"Recording... (" + remarks + L")";
+  return L"Recording... " + std::wstring(length) + (remarks.empty() ? L"" : L" (" + remarks + L")");
 }
 
 std::wstring FileErrorCause(const FileError& error) {

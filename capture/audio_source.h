@@ -11,6 +11,8 @@
 // else (positive success codes included) success.
 using AudioResult = std::int32_t;
 
+// AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY: samples were lost before this packet.
+constexpr std::uint32_t BUFFER_FLAG_DISCONTINUITY = 1;
 // AUDCLNT_BUFFERFLAGS_SILENT: ignore the buffer, the packet is silence.
 constexpr std::uint32_t BUFFER_FLAG_SILENT = 2;
 // AUDCLNT_STREAMFLAGS_AUTOCONVERTPCM | AUDCLNT_STREAMFLAGS_SRC_DEFAULT_QUALITY:

@@ -155,6 +155,7 @@ CaptureEnd CapturePackets(AudioSource& source, const CaptureFormat& format, Samp
   const std::uint8_t silentByte = SampleEncodingOf(format) == SampleEncoding::Unsigned8 ? 0x80 : 0x00;
   std::vector<std::uint8_t> silence;
   StallWatch stall(window, limits.stallNotice);
+  bool firstPacket = true;
 
   while (isRecording.load()) {
     std::uint32_t packetLength = 0;
@@ -189,6 +190,11 @@ CaptureEnd CapturePackets(AudioSource& source, const CaptureFormat& format, Samp
       // service hands out the same format until the stream ends.
       if (!processed) break;
       source.ReleaseBuffer(frames);
+      // The stream's first packet is flagged after a gap by the service's
+      // start itself: only later flags are samples lost.
+      if ((flags & BUFFER_FLAG_DISCONTINUITY) != 0 && !firstPacket) recordedGaps.store(recordedGaps.load() + 1);
+      firstPacket = false;
+      recordedSeconds.store(static_cast<std::uint32_t>(recordedSamples.size() / channels / format.nSamplesPerSec));
       if (reachesLimit) return CaptureEnd::AtLimit;
       if ((failureCode = source.GetNextPacketSize(packetLength)) < 0) return CaptureEnd::DeviceFailed;
     }
@@ -292,6 +298,8 @@ void RecordFromSource(AudioSource& source, const std::wstring& path, WindowHandl
     Finish(RecordingOutcome::CouldNotStart, window, {StartStep::StartFileWriter, 0});
     return;
   }
+  recordedSeconds.store(0);
+  recordedGaps.store(0);
   PostNotification(window, WM_RECORDING_STARTED);
 
   // Once per process: later recordings keep the time of the last frame queued.

@@ -73,7 +73,7 @@ def measure(exe, seconds, out_dir, round_number):
         s.play_tone(1010)
         s.driver("click", "start")
         s.driver("save-as", "Z:" + str(s.dir / "bench.wav").replace("/", "\\"))
-        s.wait_for_status(lambda t: t == "Recording...", '"Recording..."')
+        s.wait_for_status(lambda t: t.startswith("Recording... "), '"Recording..."')
         time.sleep(3)  # past the start: the spectrum is being computed
         pid = program_pid(s.exe.name)
         before, start, memory_before = thread_times(pid), time.monotonic(), resident_mb(pid)

@@ -24,7 +24,7 @@ def main():
         session.play_tone(TONE_HZ)
         session.driver("click", "start")
         session.driver("save-as", f"Z:{wav}".replace("/", "\\"))
-        session.wait_for_status(lambda s: s == "Recording...", '"Recording..."')
+        session.wait_for_status(lambda s: s.startswith("Recording... "), '"Recording..."')
         time.sleep(4)
         shot = session.screenshot("window_while_recording")
         left, top, right, bottom = session.rect("client")

@@ -12,6 +12,8 @@ std::atomic<RecordingOutcome> recordingOutcome{RecordingOutcome::None};
 StartFailure startFailure{};
 std::uint32_t captureFailureCode = 0;
 std::atomic<std::uint32_t> stalledSeconds{0};
+std::atomic<std::uint32_t> recordedSeconds{0};
+std::atomic<std::uint32_t> recordedGaps{0};
 FileError liveWriteError{};
 WindowHandle mainWindow = nullptr;
 std::mutex displayMutex;

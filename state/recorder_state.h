@@ -102,6 +102,13 @@ extern std::uint32_t captureFailureCode;
 // the notice threshold; 0 while packets flow. Writer: recording thread,
 // before it posts WM_CAPTURE_STALLED. Reader: UI thread, on that message.
 extern std::atomic<std::uint32_t> stalledSeconds;
+// Whole seconds the take holds, and how many packets came after a gap (the
+// device or the audio engine lost samples before them). Writer: recording
+// thread, per packet; both 0 before it posts WM_RECORDING_STARTED. Reader:
+// UI thread, on WM_UPDATE_VISUALS while recording and once it has joined
+// the thread.
+extern std::atomic<std::uint32_t> recordedSeconds;
+extern std::atomic<std::uint32_t> recordedGaps;
 // Why the file stopped taking the recording. Writer: the file writer, before
 // it posts WM_WRITE_FAILED. Reader: UI thread, on that message.
 extern FileError liveWriteError;

@@ -153,6 +153,7 @@ TEST_F(RecordingThread, LiveToneIsRecordedAndAnalysed) {
   EXPECT_EQ(wav.header.bitsPerSample, 16);
   EXPECT_EQ(wav.header.audioFormat, 1);
   EXPECT_GE(testNotifier.Count(WM_UPDATE_VISUALS), packets);
+  EXPECT_EQ(recordedSeconds.load(), 2u);  // 2.6 s
   EXPECT_EQ(peakFrequencyHz.load(), 999.755859375f) << "no analysis ran, or the wrong peak";
   std::lock_guard lock(spectrumMutex);
   ASSERT_EQ(spectrum.size(), 32768u);
@@ -308,11 +309,14 @@ TEST_F(RecordingThread, SilentPacketsAreRecordedAsZeros) {
     auto flaggedSilent = loud;
     flaggedSilent.flags = BUFFER_FLAG_SILENT;
     auto otherFlag = loud;
-    otherFlag.flags = 1;  // data discontinuity: the samples are still good
-    source.AddPacket(loud);
+    otherFlag.flags = BUFFER_FLAG_DISCONTINUITY;  // samples lost before it; its own are good
+    auto first = loud;
+    first.flags = BUFFER_FLAG_DISCONTINUITY;  // as the start of every stream is
+    source.AddPacket(first);
     source.AddPacket(flaggedSilent);
     source.AddPacket(otherFlag);
     Record(source);
+    EXPECT_EQ(recordedGaps.load(), 1u) << "the start's flag is no gap; the later one is";
 
     std::vector<std::int16_t> expected(20, c.loud);
     expected.insert(expected.end(), 20, 0);

@@ -12,6 +12,7 @@ kept when a case fails.
 import array
 import math
 import os
+import re
 import signal
 import struct
 import subprocess
@@ -51,6 +52,20 @@ def check_header(path):
     check(block_align == channels * 2 and byte_rate == rate * block_align, "byte rate or block alignment wrong")
     check(data_size == len(data) - 44, f"data size {data_size} for {len(data) - 44} bytes of samples")
     check(riff_size == len(data) - 8, f"RIFF size {riff_size} for a file of {len(data)} bytes")
+
+
+def saved_to(path):
+    """The status line after a saved take: the path, and the gaps the device
+    or the audio engine reported, if any."""
+    return lambda s: re.fullmatch(re.escape("Saved to: " + path) + r"( \(\d+ gaps?\))?", s) is not None
+
+
+def recorded_seconds(status):
+    """The time a "Recording... M:SS" status line shows, in seconds."""
+    match = re.match(r"Recording\.\.\. (?:(\d+):)?(\d+):(\d\d)\b", status)
+    check(match, f"no time recorded in {status!r}")
+    hours, minutes, seconds = (int(v or 0) for v in match.groups())
+    return 3600 * hours + 60 * minutes + seconds
 
 
 def check_growing_header(path):
@@ -104,12 +119,16 @@ def record(session, path, tone, seconds):
         session.play_tone(tone)
     session.driver("click", "start")
     session.driver("save-as", path)
-    session.wait_for_status(lambda s: s == "Recording...", '"Recording..."')
+    session.wait_for_status(lambda s: s.startswith("Recording... "), '"Recording..."')
     started = time.monotonic()
     time.sleep(seconds)
     shot = session.screenshot("recording")
+    shown = recorded_seconds(session.status())
     session.driver("click", "stop")
     stopped = time.monotonic()
+    # The take's own length, which runs behind the wall clock by Wine's latency.
+    check(stopped - started - LATENCY_TOLERANCE - 1 <= shown <= stopped - started,
+          f"the status line showed {shown} s after {stopped - started:.1f} s of recording")
     return stopped - started, shot
 
 
@@ -152,7 +171,7 @@ def tone_case(rate, channels, tone):
     def case(session):
         path = session.dir / "take.wav"
         recorded, shot = record(session, f"Z:{path}".replace("/", "\\"), tone, 6.0)
-        session.wait_for_status(lambda s: s == f"Saved to: Z:{path}".replace("/", "\\"), '"Saved to: " and the path')
+        session.wait_for_status(saved_to(f"Z:{path}".replace("/", "\\")), '"Saved to: " and the path')
         check_panels(session, shot, tone)
         check_wav(path, session, tone, recorded)
         session.driver("close")
@@ -166,7 +185,7 @@ def case_non_ascii_name(session):
     path = session.dir / name
     windows_path = f"Z:{path}".replace("/", "\\")
     record(session, windows_path, 2000, 2.0)
-    session.wait_for_status(lambda s: s == "Saved to: " + windows_path, "the non-ASCII path")
+    session.wait_for_status(saved_to(windows_path), "the non-ASCII path")
     check(path.exists(), f"no file named {name!r}; found {[p.name for p in session.dir.iterdir()]}")
     check_header(path)
     params, _ = read_wav(path)
@@ -182,7 +201,7 @@ def case_unwritable_path(session):
     session.driver("save-as", "Z:\\proc\\take.wav")
     text = session.driver("error-box")
     check(text == "Cannot open file for writing", f"error box said {text!r}")
-    status = session.wait_for_status(lambda s: s not in ("Ready", "Recording..."), "an outcome")
+    status = session.wait_for_status(lambda s: s != "Ready" and not s.startswith("Recording..."), "an outcome")
     check("Saved" not in status and "not" in status.lower(), f"status after a failed open: {status!r}")
     session.driver("close")
     check(session.wait_for_exit() == 0, "exit code is not 0")
@@ -194,7 +213,7 @@ def case_close_while_recording(session):
     session.play_tone(1000)
     session.driver("click", "start")
     session.driver("save-as", f"Z:{path}".replace("/", "\\"))
-    session.wait_for_status(lambda s: s == "Recording...", '"Recording..."')
+    session.wait_for_status(lambda s: s.startswith("Recording... "), '"Recording..."')
     time.sleep(4.0)
     session.driver("close")
     check(session.wait_for_exit() == 0, "exit code is not 0")
@@ -234,10 +253,10 @@ def case_four_channel_mic(session):
     session.play_tones(CHANNEL_TONES)
     session.driver("click", "start")
     session.driver("save-as", windows_path)
-    session.wait_for_status(lambda s: s == "Recording...", '"Recording..."')
+    session.wait_for_status(lambda s: s.startswith("Recording... "), '"Recording..."')
     time.sleep(4.0)
     session.driver("click", "stop")
-    session.wait_for_status(lambda s: s == "Saved to: " + windows_path, '"Saved to: " and the path')
+    session.wait_for_status(saved_to(windows_path), '"Saved to: " and the path')
     check_header(path)
     params, samples = read_wav(path)
     check(params.nchannels == 2 and params.framerate == session.rate,
@@ -268,12 +287,12 @@ def case_device_removed(session):
     session.play_tone(1000)
     session.driver("click", "start")
     session.driver("save-as", windows_path)
-    session.wait_for_status(lambda s: s == "Recording...", '"Recording..."')
+    session.wait_for_status(lambda s: s.startswith("Recording... "), '"Recording..."')
     time.sleep(4.0)
     session.remove_microphone()
     removed = time.monotonic()
     status = session.wait_for_status(
-        lambda s: s.startswith("Recording... (no sound from the recording device for ")
+        lambda s: s.startswith("Recording... ") and "no sound from the recording device for " in s
         or s.startswith("Saved to: " + windows_path + " (stopped: the recording device was lost)"),
         "that the device stopped")
     session.log.write(f"after {time.monotonic() - removed:.1f} s: {status}\n")
@@ -300,7 +319,7 @@ def start_recording(session, path, tone):
     session.play_tone(tone)
     session.driver("click", "start")
     session.driver("save-as", windows_path(path))
-    session.wait_for_status(lambda s: s == "Recording...", '"Recording..."')
+    session.wait_for_status(lambda s: s.startswith("Recording... "), '"Recording..."')
     return time.monotonic()
 
 
@@ -342,7 +361,8 @@ class SmallDisk:
         return False
 
 
-NOT_SAVED_DISK_FULL = "Recording... (not saved: the disk is full)"
+def not_saved_disk_full(status):
+    return status.startswith("Recording... ") and status.endswith("not saved: the disk is full)")
 
 
 def record_onto_full_disk(session, full, tone, seconds):
@@ -356,9 +376,9 @@ def record_onto_full_disk(session, full, tone, seconds):
     session.driver("save-as", windows_path(full))
     session.wait_for_status(lambda s: s.startswith("Recording..."), '"Recording..."')
     started = time.monotonic()
-    session.wait_for_status(lambda s: s == NOT_SAVED_DISK_FULL, "that the recording is no longer saved")
+    session.wait_for_status(not_saved_disk_full, "that the recording is no longer saved")
     time.sleep(max(0.0, seconds - (time.monotonic() - started)))
-    check(session.status() == NOT_SAVED_DISK_FULL, "the notice went while recording")
+    check(not_saved_disk_full(session.status()), "the notice went while recording")
     session.driver("click", "stop")
     recorded = time.monotonic() - started
     session.wait_for_status(lambda s: s == "Not saved yet: the disk is full.", "that the take is not saved")
@@ -377,7 +397,7 @@ def case_full_disk(session):
         question = session.driver("answer", "yes")
         check("because the disk is full" in question, f"the question does not say why: {question!r}")
         session.driver("save-as", windows_path(kept))
-        session.wait_for_status(lambda s: s == "Saved to: " + windows_path(kept), '"Saved to: " and the second path')
+        session.wait_for_status(saved_to(windows_path(kept)), '"Saved to: " and the second path')
         check(not full.exists(), "the part on the full disk is left after the take was saved elsewhere")
         check_wav(kept, session, 2000, recorded)
         session.driver("close")
@@ -424,7 +444,7 @@ def case_eight_channel_mic(session):
     session.play_tones(EIGHT_TONES)
     time.sleep(1.0)
     recorded, _ = record(session, windows_path(path), None, 4.0)
-    session.wait_for_status(lambda s: s == "Saved to: " + windows_path(path), '"Saved to: " and the path')
+    session.wait_for_status(saved_to(windows_path(path)), '"Saved to: " and the path')
     check_header(path)
     params, samples = read_wav(path)
     check(params.nchannels == 2 and params.framerate == session.rate,
@@ -501,7 +521,7 @@ def case_installer(session):
     path = session.dir / "installed.wav"
     windows_path = f"Z:{path}".replace("/", "\\")
     recorded, _ = record(session, windows_path, 3000, 3.0)
-    session.wait_for_status(lambda s: s == "Saved to: " + windows_path, '"Saved to: " and the path')
+    session.wait_for_status(saved_to(windows_path), '"Saved to: " and the path')
     check_wav(path, session, 3000, recorded)
     session.driver("close")
     check(session.wait_for_exit() == 0, "exit code is not 0")
