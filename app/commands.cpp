@@ -220,7 +220,10 @@ void OnStop() {
 
 void OnRecordingStarted(WindowOps& window) {
   // Only while the recording runs: after Stop or a close it is news of the past.
-  if (FromCurrentRecording()) window.SetStatusText(RecordingStatusText(notices));
+  if (!FromCurrentRecording()) return;
+  window.SetStatusText(RecordingStatusText(notices));
+  // Space stops what Space started.
+  window.FocusButton(ID_STOP);
 }
 
 void OnRecordingSaving(WindowOps& window) {
@@ -248,6 +251,7 @@ void OnRecordingDone(WindowOps& window) {
   }
   phase = Phase::Idle;
   window.SetStatusText(OutcomeStatusText(outcome, outputPath, startFailure, captureFailureCode, recordedGaps.load()));
+  window.FocusButton(ID_START);
   if (closePending.load()) {
     CloseIfPending(window);
     return;

@@ -30,6 +30,9 @@ class WindowOps {
   // while this program holds up the end of the session.
   virtual void BlockShutdown(const std::wstring& reason) = 0;
   virtual void AllowShutdown() = 0;  // ShutdownBlockReasonDestroy
+  // SetFocus on the button, now if the window is active, else when it is
+  // activated again.
+  virtual void FocusButton(unsigned id) = 0;
   virtual void DisableButtons() = 0;     // EnableWindow(FALSE) on Start, then Stop
   virtual void EnableButtons() = 0;      // EnableWindow(TRUE) on Start, then Stop
   virtual void InvalidatePanels() = 0;   // InvalidateRect: waveform, level, spectrum

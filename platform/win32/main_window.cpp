@@ -13,6 +13,10 @@
 
 namespace {
 
+// UI thread only: the control that has the keyboard focus while the window
+// is active, given back to it when the window is activated again.
+HWND focusedControl = nullptr;
+
 // The six controls; written once in WM_CREATE, UI thread only.
 HWND startButton = nullptr;
 HWND stopButton = nullptr;
@@ -20,6 +24,11 @@ HWND statusLabel = nullptr;
 HWND levelPanel = nullptr;
 HWND waveformPanel = nullptr;
 HWND spectrumPanel = nullptr;
+
+// UI thread only: the system's message font for the window's DPI, on the
+// buttons, the status line and the spectrum's label; replaced when the DPI
+// changes, deleted once the window has gone.
+HFONT messageFont = nullptr;
 
 constexpr DWORD OWNER_DRAWN_PANEL = WS_CHILD | WS_VISIBLE | SS_OWNERDRAW;
 const wchar_t* const SETTINGS_KEY = L"Software\\Vellora";
@@ -31,13 +40,53 @@ HWND CreateControl(HWND parent, const wchar_t* className, const wchar_t* text, D
 }
 
 void CreateControls(HWND window) {
-  startButton = CreateControl(window, L"BUTTON", L"Start Recording", WS_CHILD | WS_VISIBLE, 20, 20,
+  // Tab moves between the buttons; Space and Enter press the focused one.
+  startButton = CreateControl(window, L"BUTTON", L"Start Recording", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 20, 20,
                               140, 30, ID_START);
-  stopButton = CreateControl(window, L"BUTTON", L"Stop", WS_CHILD | WS_VISIBLE, 180, 20, 80, 30, ID_STOP);
+  stopButton = CreateControl(window, L"BUTTON", L"Stop", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 180, 20, 80, 30,
+                             ID_STOP);
   statusLabel = CreateControl(window, L"STATIC", L"Ready", WS_CHILD | WS_VISIBLE, 20, 60, 340, 20, 0);
   levelPanel = CreateControl(window, L"STATIC", nullptr, OWNER_DRAWN_PANEL, 20, 90, 340, 20, ID_LEVEL);
   waveformPanel = CreateControl(window, L"STATIC", nullptr, OWNER_DRAWN_PANEL, 20, 120, 340, 40, ID_WAVEFORM);
   spectrumPanel = CreateControl(window, L"STATIC", nullptr, OWNER_DRAWN_PANEL, 20, 170, 340, 40, ID_SPECTRUM);
+}
+
+// The window's DPI: GetDpiForWindow where Windows has it (10, 1607 on), the
+// screen's otherwise.
+UINT WindowDpi(HWND window) {
+  using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+  static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFunction>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+  if (getDpiForWindow != nullptr) return getDpiForWindow(window);
+  HDC screen = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  return dpi > 0 ? static_cast<UINT>(dpi) : USER_DEFAULT_SCREEN_DPI;
+}
+
+// The system's message font (the one its message boxes use) at this DPI:
+// SystemParametersInfoForDpi where Windows has it, else the screen's.
+HFONT CreateMessageFont(UINT dpi) {
+  using ForDpiFunction = BOOL(WINAPI*)(UINT, UINT, PVOID, UINT, UINT);
+  static const auto forDpi = reinterpret_cast<ForDpiFunction>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "SystemParametersInfoForDpi")));
+  NONCLIENTMETRICSW metrics{};
+  metrics.cbSize = sizeof metrics;
+  const BOOL found = forDpi != nullptr ? forDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi)
+                                       : SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+  return found ? CreateFontIndirectW(&metrics.lfMessageFont) : nullptr;
+}
+
+// Gives the controls the message font for the window's DPI, and lets the
+// one it replaces go.
+void ApplyMessageFont(HWND window) {
+  HFONT font = CreateMessageFont(WindowDpi(window));
+  if (font == nullptr) return;  // the controls keep the font they have
+  for (HWND control : {startButton, stopButton, statusLabel, spectrumPanel}) {
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+  }
+  if (messageFont != nullptr) DeleteObject(messageFont);
+  messageFont = font;
 }
 
 std::wstring AskSavePath(HWND owner) {
@@ -75,6 +124,10 @@ class MainWindowOps final : public WindowOps {
   }
   void BlockShutdown(const std::wstring& reason) override { ShutdownBlockReasonCreate(window, reason.c_str()); }
   void AllowShutdown() override { ShutdownBlockReasonDestroy(window); }
+  void FocusButton(unsigned id) override {
+    focusedControl = id == ID_STOP ? stopButton : startButton;
+    if (GetActiveWindow() == window) SetFocus(focusedControl);
+  }
   void DisableButtons() override {
     EnableWindow(startButton, FALSE);
     EnableWindow(stopButton, FALSE);
@@ -131,12 +184,30 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
   switch (message) {
     case WM_CREATE:
       CreateControls(window);
+      ApplyMessageFont(window);
       mainWindow = ToWindowHandle(window);
       OnStartup(ops);
       return 0;
     case WM_COMMAND:
       OnCommand(ops, LOWORD(wParam));
       return 0;
+    case WM_ACTIVATE:
+      // Where the focus was goes with the window, and comes back with it.
+      if (LOWORD(wParam) == WA_INACTIVE) {
+        HWND focus = GetFocus();
+        if (focus == startButton || focus == stopButton) focusedControl = focus;
+      }
+      return 0;
+    case WM_SETFOCUS:
+      SetFocus(focusedControl != nullptr ? focusedControl : startButton);
+      return 0;
+    case DM_GETDEFID: {
+      // Enter presses the focused button (IsDialogMessage asks for the
+      // window's default one), not the control whose id is IDOK.
+      HWND focus = GetFocus();
+      if (focus != startButton && focus != stopButton) return 0;
+      return MAKELRESULT(GetDlgCtrlID(focus), DC_HASDEFID);
+    }
     case WM_UPDATE_VISUALS:
       OnUpdateVisuals(ops);
       return 0;
@@ -175,14 +246,21 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 }
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
-  WNDCLASSW windowClass{};
+  // The program's own icon in the title bar, the taskbar and Alt+Tab, at
+  // the sizes Windows draws there.
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof windowClass;
   windowClass.style = CS_HREDRAW | CS_VREDRAW;
   windowClass.lpfnWndProc = MainWindowProc;
   windowClass.hInstance = instance;
+  windowClass.hIcon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON,
+                                                    GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
+  windowClass.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON,
+                                                      GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
   windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
   windowClass.lpszClassName = L"VelloraApp";
-  RegisterClassW(&windowClass);
+  RegisterClassExW(&windowClass);
 
   HWND window = CreateWindowExW(0, L"VelloraApp", L"Vellora", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
                                 CW_USEDEFAULT, 400, 270, nullptr, nullptr, instance, nullptr);
@@ -192,8 +270,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   // GetMessageW returns -1 on an error; that must end the loop, not spin it.
   MSG message{};
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    // The keyboard as in a dialog: Tab, Space and Enter on the buttons.
+    if (IsDialogMessageW(window, &message)) continue;
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }
+  if (messageFont != nullptr) DeleteObject(messageFont);
   return 0;
 }

@@ -71,6 +71,8 @@ class FakeWindow : public WindowOps {
   void ShowErrorBox(const std::wstring& text, const std::wstring& caption) override {
     boxes.push_back({text, caption, !captureThread.joinable() && !captureActive.load()});
   }
+  unsigned focused = ID_START;
+  void FocusButton(unsigned id) override { focused = id; }
   void DisableButtons() override { buttonsDisabled = true; }
   void EnableButtons() override { buttonsDisabled = false; }
   void InvalidatePanels() override { ++invalidations; }
@@ -170,6 +172,7 @@ TEST_F(Commands, StartRecordStopAndSave) {
   EXPECT_EQ(window.dialogs, 1);
   EXPECT_EQ(outputPath, path);
   ASSERT_TRUE(PumpUntilStatus(L"Recording... 0:00"));
+  EXPECT_EQ(window.focused, ID_STOP) << "Space would not stop what it started";
   // The take's own time, from its samples: the source delivers twice as
   // fast as a clock.
   ASSERT_TRUE(PumpUntilStatus(L"Recording... 0:01"));
@@ -189,6 +192,7 @@ TEST_F(Commands, StartRecordStopAndSave) {
   EXPECT_FALSE(captureThread.joinable());
   EXPECT_GT(fs::file_size(path), 44u);
   EXPECT_FALSE(window.destroyed);
+  EXPECT_EQ(window.focused, ID_START);
 
   // Idle again: the next Start asks for a file.
   OnCommand(window, ID_START);

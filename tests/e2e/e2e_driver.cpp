@@ -10,10 +10,12 @@
 //   VelloraDriver save-as-close PATH    the same, then at once ask the main window to close,
 //                                       so that WM_CLOSE waits right behind the dialog's OK
 //   VelloraDriver cancel-dialog         press Cancel in the Save As dialog
+//   VelloraDriver wait-dialog           exit 0 once the Save As dialog is on the screen
 //   VelloraDriver status                print the status line (UTF-8)
 //   VelloraDriver rect client|start|stop|status|level|waveform|spectrum
 //                                       print "left top right bottom" in screen pixels
 //   VelloraDriver buttons               print "start stop" enabled states as 1/0
+//   VelloraDriver focus                 print the control with the keyboard focus: start, stop or other
 //   VelloraDriver error-box             print the text of an "Error" box and press OK
 //   VelloraDriver answer yes|no         print the text of a "Vellora" question box and answer it
 //   VelloraDriver close                 ask the main window to close (WM_CLOSE)
@@ -105,6 +107,9 @@ int wmain(int argc, wchar_t** argv) {
     PostMessageW(button, BM_CLICK, 0, 0);
     return 0;
   }
+  if (command == L"wait-dialog") {
+    return WaitForDialog(L"Save As") ? 0 : Fail("no Save As dialog");
+  }
   if (command == L"save-as" || command == L"save-as-close" || command == L"cancel-dialog") {
     HWND dialog = WaitForDialog(L"Save As");
     if (!dialog) return Fail("no Save As dialog");
@@ -158,6 +163,14 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"buttons") {
     PrintUtf8(std::to_wstring(IsWindowEnabled(GetDlgItem(main, 1)) ? 1 : 0) + L" " +
               std::to_wstring(IsWindowEnabled(GetDlgItem(main, 2)) ? 1 : 0));
+    return 0;
+  }
+  if (command == L"focus") {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &info)) return Fail("no thread information");
+    const int id = info.hwndFocus != nullptr && GetParent(info.hwndFocus) == main ? GetDlgCtrlID(info.hwndFocus) : -1;
+    PrintUtf8(id == 1 ? L"start" : id == 2 ? L"stop" : L"other");
     return 0;
   }
   if (command == L"error-box") {

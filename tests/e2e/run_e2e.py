@@ -487,6 +487,47 @@ def case_killed_while_recording(session):
 case_killed_while_recording.session = dict(channels=2)
 
 
+def case_keyboard(session):
+    """Without the mouse: the focused Start opens the Save dialog on Space,
+    Enter saves there, Stop has the focus while recording and stops on
+    Space; Tab moves between the buttons, Enter presses the focused one."""
+    path = session.dir / "keys.wav"
+
+    def keys(*names):
+        subprocess.run(["xdotool", "key", "--delay", "100", *names], env=session.env, check=True, timeout=30)
+
+    session.start_app()
+    session.play_tone(1000)
+    window = subprocess.run(["xdotool", "search", "--name", "^Vellora$"], env=session.env, capture_output=True,
+                            text=True, check=True).stdout.split()[0]
+    subprocess.run(["xdotool", "windowfocus", "--sync", window], env=session.env, check=True, timeout=30)
+    check(session.driver("focus") == "start", "Start has not the focus when the window opens")
+    keys("Tab")
+    check(session.driver("focus") == "stop", "Tab does not move to Stop")
+    keys("shift+Tab")
+    check(session.driver("focus") == "start", "Shift+Tab does not move back to Start")
+    keys("space")
+    # The Save dialog has the keyboard now: the name, then Enter.
+    session.driver("wait-dialog")
+    keys("ctrl+a")
+    subprocess.run(["xdotool", "type", "--delay", "20", windows_path(path)], env=session.env, check=True, timeout=60)
+    keys("Return")
+    session.wait_for_status(lambda s: s.startswith("Recording... "), '"Recording..."')
+    time.sleep(3.0)
+    check(session.driver("focus") == "stop", "Stop has not the focus while recording")
+    keys("space")
+    session.wait_for_status(saved_to(windows_path(path)), '"Saved to: " and the path')
+    check(session.driver("focus") == "start", "Start has not the focus again after the recording")
+    keys("Tab", "Return")  # Enter on Stop: nothing to stop, and no Save dialog either
+    time.sleep(1.0)
+    check(saved_to(windows_path(path))(session.status()), "Enter on Stop did something")
+    check_header(path)
+    params, _ = read_wav(path)
+    check(params.nframes > 0, "empty recording")
+    session.driver("close")
+    check(session.wait_for_exit() == 0, "exit code is not 0")
+
+
 def case_close_while_starting(session):
     """WM_CLOSE queued right behind the Save dialog's OK, onto a path that
     cannot be written: the window is destroyed while the recording thread
@@ -544,6 +585,7 @@ CASES = {
     "four_channel_mic": case_four_channel_mic,
     "device_removed": case_device_removed,
     "close_while_starting": case_close_while_starting,
+    "keyboard": case_keyboard,
     "killed_while_recording": case_killed_while_recording,
     "session_end": case_session_end,
     "full_disk": case_full_disk,
