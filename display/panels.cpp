@@ -34,7 +34,7 @@ std::vector<std::int16_t> ColumnSamples(const Samples& samples, int width) {
   return columns;
 }
 
-PanelDrawing WaveformThrough(PanelRect rect, std::span<const std::int16_t> columns) {
+PanelDrawing WaveformThrough(PanelRect rect, std::span<const std::int16_t> columns, int dpi) {
   PanelDrawing drawing;
   drawing.primitives.push_back(FillBackground{rect});
   const int width = rect.right - rect.left;
@@ -43,10 +43,10 @@ PanelDrawing WaveformThrough(PanelRect rect, std::span<const std::int16_t> colum
 
   const int mid = (rect.top + rect.bottom) / 2;
   drawing.primitives.push_back(
-      Stroke{{PenStyle::Dot, 1, CENTRE_LINE_COLOUR}, {{rect.left, mid}, {rect.right, mid}}});
+      Stroke{{PenStyle::Dot, ScaleToDpi(1, dpi), CENTRE_LINE_COLOUR}, {{rect.left, mid}, {rect.right, mid}}});
   if (columns.empty()) return drawing;
 
-  Stroke trace{{PenStyle::Solid, 1, TRACE_COLOUR}, {}};
+  Stroke trace{{PenStyle::Solid, ScaleToDpi(1, dpi), TRACE_COLOUR}, {}};
   for (std::size_t x = 0; x < columns.size(); ++x) {
     trace.points.push_back({rect.left + static_cast<int>(x), WaveformRow(columns[x], mid, height)});
   }
@@ -87,14 +87,14 @@ SpectrumColumns SpectrumColumnsOf(std::span<const float> values, int width) {
   return columns;
 }
 
-PanelDrawing SpectrumThrough(PanelRect rect, const SpectrumColumns& columns, float peakHz) {
+PanelDrawing SpectrumThrough(PanelRect rect, const SpectrumColumns& columns, float peakHz, int dpi) {
   PanelDrawing drawing;
   drawing.primitives.push_back(FillBackground{rect});
   const int width = rect.right - rect.left;
   const int height = rect.bottom - rect.top;
   if (columns.count == 0) return drawing;
 
-  Stroke curve{{PenStyle::Solid, 1, CURVE_COLOUR}, {}};
+  Stroke curve{{PenStyle::Solid, ScaleToDpi(1, dpi), CURVE_COLOUR}, {}};
   for (std::size_t x = 0; x < columns.averages.size(); ++x) {
     curve.points.push_back({rect.left + static_cast<int>(x),
                             rect.top + Truncate((1.0f - columns.averages[x]) * static_cast<float>(height - 2))});
@@ -104,12 +104,12 @@ PanelDrawing SpectrumThrough(PanelRect rect, const SpectrumColumns& columns, flo
   const int markerX = rect.left + Truncate(static_cast<float>(width * static_cast<int>(columns.peak)) /
                                            static_cast<float>(columns.count));
   drawing.primitives.push_back(Stroke{
-      {PenStyle::Solid, 2, PEAK_COLOUR}, {{markerX, rect.top}, {markerX, rect.bottom}}});
+      {PenStyle::Solid, ScaleToDpi(2, dpi), PEAK_COLOUR}, {{markerX, rect.top}, {markerX, rect.bottom}}});
 
   wchar_t text[64];
   const int length =
       std::swprintf(text, std::size(text), L"Peak: %.1f Hz", static_cast<double>(peakHz));
-  drawing.primitives.push_back(Label{{rect.right - 120, rect.top + 2},
+  drawing.primitives.push_back(Label{{rect.right - ScaleToDpi(120, dpi), rect.top + ScaleToDpi(2, dpi)},
                                      PEAK_COLOUR,
                                      std::wstring(text, length > 0 ? static_cast<std::size_t>(length) : 0)});
   drawing.drewData = true;
@@ -117,6 +117,11 @@ PanelDrawing SpectrumThrough(PanelRect rect, const SpectrumColumns& columns, flo
 }
 
 }  // namespace
+
+int ScaleToDpi(int value, int dpi) {
+  const long long scaled = static_cast<long long>(value) * dpi;
+  return static_cast<int>((scaled + (scaled < 0 ? -BASE_DPI / 2 : BASE_DPI / 2)) / BASE_DPI);
+}
 
 PanelDrawing LevelPanel(PanelRect rect, float level) {
   PanelDrawing drawing;
@@ -129,17 +134,17 @@ PanelDrawing LevelPanel(PanelRect rect, float level) {
   return drawing;
 }
 
-PanelDrawing WaveformPanel(PanelRect rect, std::span<const std::int16_t> samples) {
-  return WaveformThrough(rect, ColumnSamples(samples, rect.right - rect.left));
+PanelDrawing WaveformPanel(PanelRect rect, std::span<const std::int16_t> samples, int dpi) {
+  return WaveformThrough(rect, ColumnSamples(samples, rect.right - rect.left), dpi);
 }
 
-PanelDrawing SpectrumPanel(PanelRect rect, std::span<const float> values, float peakHz) {
-  return SpectrumThrough(rect, SpectrumColumnsOf(values, rect.right - rect.left), peakHz);
+PanelDrawing SpectrumPanel(PanelRect rect, std::span<const float> values, float peakHz, int dpi) {
+  return SpectrumThrough(rect, SpectrumColumnsOf(values, rect.right - rect.left), peakHz, dpi);
 }
 
 PanelDrawing CurrentLevelPanel(PanelRect rect) { return LevelPanel(rect, levelValue.load()); }
 
-PanelDrawing CurrentWaveformPanel(PanelRect rect) {
+PanelDrawing CurrentWaveformPanel(PanelRect rect, int dpi) {
   // Only the samples the trace passes through are copied: a few hundred of
   // the 65536, so the recording thread waits for the lock no longer.
   std::vector<std::int16_t> columns;
@@ -147,10 +152,10 @@ PanelDrawing CurrentWaveformPanel(PanelRect rect) {
     std::lock_guard lock(displayMutex);
     columns = ColumnSamples(leftDisplay, rect.right - rect.left);
   }
-  return WaveformThrough(rect, columns);
+  return WaveformThrough(rect, columns, dpi);
 }
 
-PanelDrawing CurrentSpectrumPanel(PanelRect rect) {
+PanelDrawing CurrentSpectrumPanel(PanelRect rect, int dpi) {
   // Reduced under the lock rather than copied: a paint then allocates a few
   // hundred averages instead of 128 KiB. The analysis worker takes the lock
   // only to exchange the spectrum, a few times a second, and may wait for
@@ -160,5 +165,5 @@ PanelDrawing CurrentSpectrumPanel(PanelRect rect) {
     std::lock_guard lock(spectrumMutex);
     columns = SpectrumColumnsOf(spectrum, rect.right - rect.left);
   }
-  return SpectrumThrough(rect, columns, peakFrequencyHz.load());
+  return SpectrumThrough(rect, columns, peakFrequencyHz.load(), dpi);
 }

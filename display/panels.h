@@ -71,13 +71,21 @@ struct PanelDrawing {
   bool drewData = false;  // what WM_DRAWITEM returns: TRUE when the data was drawn
 };
 
+// The DPI the window's geometry is given for; every other DPI scales it.
+constexpr int BASE_DPI = 96;
+// A length at 96 DPI scaled to dpi as MulDiv does: rounded half away from zero.
+int ScaleToDpi(int value, int dpi);
+
+// The panels drawn in rect, in a window of the given DPI: pen widths and
+// the label's offsets are their 96-DPI values scaled; everything else
+// follows from the rectangle.
 PanelDrawing LevelPanel(PanelRect rect, float level);
-PanelDrawing WaveformPanel(PanelRect rect, std::span<const std::int16_t> samples);
-PanelDrawing SpectrumPanel(PanelRect rect, std::span<const float> values, float peakHz);
+PanelDrawing WaveformPanel(PanelRect rect, std::span<const std::int16_t> samples, int dpi = BASE_DPI);
+PanelDrawing SpectrumPanel(PanelRect rect, std::span<const float> values, float peakHz, int dpi = BASE_DPI);
 
 // The same panels from the shared state: one atomic load, or a copy of what
 // the panel draws, made under the container's mutex and drawn after it is
 // released.
 PanelDrawing CurrentLevelPanel(PanelRect rect);
-PanelDrawing CurrentWaveformPanel(PanelRect rect);
-PanelDrawing CurrentSpectrumPanel(PanelRect rect);
+PanelDrawing CurrentWaveformPanel(PanelRect rect, int dpi = BASE_DPI);
+PanelDrawing CurrentSpectrumPanel(PanelRect rect, int dpi = BASE_DPI);

@@ -28,8 +28,13 @@ struct Painter {
 
   void operator()(const Stroke& line) const {
     if (line.points.size() < 2) return;
-    HPEN pen = CreatePen(line.pen.style == PenStyle::Dot ? PS_DOT : PS_SOLID, line.pen.width,
-                         line.pen.colour);
+    // A cosmetic pen dots only at one pixel's width; wider dots need a
+    // geometric one.
+    const LOGBRUSH brush{BS_SOLID, line.pen.colour, 0};
+    HPEN pen = line.pen.style == PenStyle::Dot && line.pen.width > 1
+                   ? ExtCreatePen(PS_GEOMETRIC | PS_DOT | PS_ENDCAP_FLAT, static_cast<DWORD>(line.pen.width), &brush,
+                                  0, nullptr)
+                   : CreatePen(line.pen.style == PenStyle::Dot ? PS_DOT : PS_SOLID, line.pen.width, line.pen.colour);
     HGDIOBJ previous = SelectObject(dc, pen);
     // One call for the whole trace: the same lines as a move and a LineTo
     // to each point, each without its end point.
@@ -128,9 +133,24 @@ BOOL DrawLevelPanel(const DRAWITEMSTRUCT* item) {
 }
 
 BOOL DrawWaveformPanel(const DRAWITEMSTRUCT* item) {
-  return Paint(waveformImage, item, CurrentWaveformPanel(ToPanelRect(item->rcItem)));
+  const int dpi = static_cast<int>(WindowDpi(item->hwndItem));
+  return Paint(waveformImage, item, CurrentWaveformPanel(ToPanelRect(item->rcItem), dpi));
 }
 
 BOOL DrawSpectrumPanel(const DRAWITEMSTRUCT* item) {
-  return Paint(spectrumImage, item, CurrentSpectrumPanel(ToPanelRect(item->rcItem)));
+  const int dpi = static_cast<int>(WindowDpi(item->hwndItem));
+  return Paint(spectrumImage, item, CurrentSpectrumPanel(ToPanelRect(item->rcItem), dpi));
+}
+
+UINT WindowDpi(HWND window) {
+  using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+  static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFunction>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+  if (window != nullptr && getDpiForWindow != nullptr) {
+    if (const UINT dpi = getDpiForWindow(window)) return dpi;
+  }
+  HDC screen = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  return dpi > 0 ? static_cast<UINT>(dpi) : USER_DEFAULT_SCREEN_DPI;
 }

@@ -33,35 +33,44 @@ HFONT messageFont = nullptr;
 constexpr DWORD OWNER_DRAWN_PANEL = WS_CHILD | WS_VISIBLE | SS_OWNERDRAW;
 const wchar_t* const SETTINGS_KEY = L"Software\\Vellora";
 
-HWND CreateControl(HWND parent, const wchar_t* className, const wchar_t* text, DWORD style, int x,
-                   int y, int width, int height, unsigned id) {
-  return CreateWindowExW(0, className, text, style, x, y, width, height, parent,
-                         reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)), nullptr, nullptr);
+// The six controls at 96 DPI, in the order they are created; every other
+// DPI scales each coordinate and size with MulDiv.
+struct ControlSpec {
+  HWND* handle;
+  const wchar_t* className;
+  const wchar_t* text;
+  DWORD style;
+  int x, y, width, height;
+  unsigned id;
+};
+
+// Tab moves between the buttons; Space and Enter press the focused one.
+const ControlSpec CONTROLS[] = {
+    {&startButton, L"BUTTON", L"Start Recording", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 20, 20, 140, 30, ID_START},
+    {&stopButton, L"BUTTON", L"Stop", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 180, 20, 80, 30, ID_STOP},
+    {&statusLabel, L"STATIC", L"Ready", WS_CHILD | WS_VISIBLE, 20, 60, 340, 20, 0},
+    {&levelPanel, L"STATIC", nullptr, OWNER_DRAWN_PANEL, 20, 90, 340, 20, ID_LEVEL},
+    {&waveformPanel, L"STATIC", nullptr, OWNER_DRAWN_PANEL, 20, 120, 340, 40, ID_WAVEFORM},
+    {&spectrumPanel, L"STATIC", nullptr, OWNER_DRAWN_PANEL, 20, 170, 340, 40, ID_SPECTRUM},
+};
+
+int Scaled(int value, UINT dpi) { return MulDiv(value, static_cast<int>(dpi), USER_DEFAULT_SCREEN_DPI); }
+
+void CreateControls(HWND window, UINT dpi) {
+  for (const ControlSpec& control : CONTROLS) {
+    *control.handle = CreateWindowExW(0, control.className, control.text, control.style, Scaled(control.x, dpi),
+                                      Scaled(control.y, dpi), Scaled(control.width, dpi), Scaled(control.height, dpi),
+                                      window, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(control.id)), nullptr,
+                                      nullptr);
+  }
 }
 
-void CreateControls(HWND window) {
-  // Tab moves between the buttons; Space and Enter press the focused one.
-  startButton = CreateControl(window, L"BUTTON", L"Start Recording", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 20, 20,
-                              140, 30, ID_START);
-  stopButton = CreateControl(window, L"BUTTON", L"Stop", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 180, 20, 80, 30,
-                             ID_STOP);
-  statusLabel = CreateControl(window, L"STATIC", L"Ready", WS_CHILD | WS_VISIBLE, 20, 60, 340, 20, 0);
-  levelPanel = CreateControl(window, L"STATIC", nullptr, OWNER_DRAWN_PANEL, 20, 90, 340, 20, ID_LEVEL);
-  waveformPanel = CreateControl(window, L"STATIC", nullptr, OWNER_DRAWN_PANEL, 20, 120, 340, 40, ID_WAVEFORM);
-  spectrumPanel = CreateControl(window, L"STATIC", nullptr, OWNER_DRAWN_PANEL, 20, 170, 340, 40, ID_SPECTRUM);
-}
-
-// The window's DPI: GetDpiForWindow where Windows has it (10, 1607 on), the
-// screen's otherwise.
-UINT WindowDpi(HWND window) {
-  using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
-  static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFunction>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
-  if (getDpiForWindow != nullptr) return getDpiForWindow(window);
-  HDC screen = GetDC(nullptr);
-  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-  ReleaseDC(nullptr, screen);
-  return dpi > 0 ? static_cast<UINT>(dpi) : USER_DEFAULT_SCREEN_DPI;
+// The window moved to a screen of another DPI: every control to its place there.
+void LayoutControls(UINT dpi) {
+  for (const ControlSpec& control : CONTROLS) {
+    SetWindowPos(*control.handle, nullptr, Scaled(control.x, dpi), Scaled(control.y, dpi), Scaled(control.width, dpi),
+                 Scaled(control.height, dpi), SWP_NOZORDER | SWP_NOACTIVATE);
+  }
 }
 
 // The system's message font (the one its message boxes use) at this DPI:
@@ -183,7 +192,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
   MainWindowOps ops(window);
   switch (message) {
     case WM_CREATE:
-      CreateControls(window);
+      CreateControls(window, WindowDpi(window));
       ApplyMessageFont(window);
       mainWindow = ToWindowHandle(window);
       OnStartup(ops);
@@ -191,6 +200,16 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_COMMAND:
       OnCommand(ops, LOWORD(wParam));
       return 0;
+    case WM_DPICHANGED: {
+      // Dragged to a screen of another DPI: the size Windows suggests for
+      // it, every control scaled again, and the font for that DPI.
+      const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+      SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                   suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+      LayoutControls(HIWORD(wParam));
+      ApplyMessageFont(window);
+      return 0;
+    }
     case WM_ACTIVATE:
       // Where the focus was goes with the window, and comes back with it.
       if (LOWORD(wParam) == WA_INACTIVE) {
@@ -262,8 +281,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   windowClass.lpszClassName = L"VelloraApp";
   RegisterClassExW(&windowClass);
 
+  // 400 x 270 at 96 DPI, scaled to the screen's DPI; a window that opens
+  // on a screen of another DPI hears so in WM_DPICHANGED.
+  const UINT dpi = WindowDpi(nullptr);
   HWND window = CreateWindowExW(0, L"VelloraApp", L"Vellora", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                                CW_USEDEFAULT, 400, 270, nullptr, nullptr, instance, nullptr);
+                                CW_USEDEFAULT, Scaled(400, dpi), Scaled(270, dpi), nullptr, nullptr, instance, nullptr);
   mainWindow = ToWindowHandle(window);
   ShowWindow(window, showCommand);
 

@@ -91,7 +91,8 @@ def main():
     check('level="asInvoker"' in manifest, "the manifest does not run as the invoker")
     found = set(re.findall(r'supportedOS Id="([^"]+)"', manifest))
     check(found == set(SUPPORTED_OS), f"supportedOS: {sorted(found)}")
-    check("<dpiAware" not in manifest, "the program declares itself DPI-aware")
+    check(">true/pm</dpiAware>" in manifest and ">PerMonitorV2, PerMonitor</dpiAwareness>" in manifest,
+          "the program does not declare itself aware of each screen's DPI")
     check(f'version="{".".join(map(str, quad))}"' in manifest, "the manifest's version is not the project's")
 
     info = resource(exe, 16)

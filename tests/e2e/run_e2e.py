@@ -115,6 +115,12 @@ def record(session, path, tone, seconds):
     to Stop, mid-recording screenshot)."""
     session.start_app()
     check(session.status() == "Ready", "the status line does not start with Ready")
+    return record_started(session, path, tone, seconds)
+
+
+def record_started(session, path, tone, seconds):
+    """The same in a program already started; the status line's text must
+    fit its width while recording."""
     if tone is not None:
         session.play_tone(tone)
     session.driver("click", "start")
@@ -123,7 +129,9 @@ def record(session, path, tone, seconds):
     started = time.monotonic()
     time.sleep(seconds)
     shot = session.screenshot("recording")
-    shown = recorded_seconds(session.status())
+    status = session.status()
+    shown = recorded_seconds(status)
+    check_text_fits(session, shot, status)
     session.driver("click", "stop")
     stopped = time.monotonic()
     # The take's own length, which runs behind the wall clock by Wine's latency.
@@ -132,19 +140,34 @@ def record(session, path, tone, seconds):
     return stopped - started, shot
 
 
-def check_panels(session, shot, tone):
+def text_pixels(session, shot, control):
+    """The dark pixels of a control's text in a screenshot, in its own coordinates."""
+    return [(x, y) for (x, y), colour in pixels(shot, session.rect(control)).items() if max(colour) < 100]
+
+
+def check_text_fits(session, shot, status):
+    """The status line's text ends before the line does: nothing of it is cut."""
+    left, _, right, _ = session.rect("status")
+    dark = text_pixels(session, shot, "status")
+    check(dark, f"no text in the status line ({status!r})")
+    check(max(x for x, _ in dark) < right - left - 3, f"{status!r} runs to the end of the status line")
+
+
+def check_panels(session, shot, tone, dpi=96):
+    scaled = lambda value: (value * dpi + 48) // 96  # MulDiv(value, dpi, 96)
     level = pixels(shot, session.rect("level"))
     green = sum(1 for colour in level.values() if colour == LEVEL_GREEN)
     check(green > 40, f"the level bar is empty while a tone plays ({green} green pixels)")
 
     spectrum = pixels(shot, session.rect("spectrum"))
     # Below the label: only the marker is red there.
-    columns = sorted({x for (x, y), colour in spectrum.items() if colour == PEAK_RED and y >= 24})
-    expected = marker_column(tone, session.rate)
+    columns = sorted({x for (x, y), colour in spectrum.items() if colour == PEAK_RED and y >= scaled(24)})
+    expected = marker_column(tone, session.rate, scaled(340))
     check(columns, "no peak marker in the spectrum panel")
     check(all(expected - 1 <= x <= expected + 2 for x in columns),
           f"peak marker at columns {columns}, expected at {expected} for {tone} Hz")
-    label_red = sum(1 for (x, y), colour in spectrum.items() if colour == PEAK_RED and x >= 220 and y < 20)
+    label_red = sum(1 for (x, y), colour in spectrum.items()
+                    if colour == PEAK_RED and x >= scaled(220) and y < scaled(20))
     check(label_red > 20, "no peak label")
 
 
@@ -528,6 +551,49 @@ def case_keyboard(session):
     check(session.wait_for_exit() == 0, "exit code is not 0")
 
 
+CONTROL_PLACES = {  # left, top, width, height at 96 DPI, in the client area
+    "start": (20, 20, 140, 30), "stop": (180, 20, 80, 30), "status": (20, 60, 340, 20),
+    "level": (20, 90, 340, 20), "waveform": (20, 120, 340, 40), "spectrum": (20, 170, 340, 40),
+}
+
+
+def case_dpi_144(session):
+    """A screen at 150 % (144 DPI): the window, every control, the panels'
+    marker and label and the message font are 1.5 times their 96-DPI size,
+    and the status line's texts fit it."""
+    key = r"HKCU\Control Panel\Desktop"
+    subprocess.run(["wine", "reg", "add", key, "/v", "LogPixels", "/t", "REG_DWORD", "/d", "144", "/f"],
+                   env=session.env, capture_output=True, check=True, timeout=60)
+    subprocess.run(["wineserver", "-k"], env=session.env, capture_output=True, timeout=30)
+    subprocess.run(["wineserver", "-w"], env=session.env, capture_output=True, timeout=30)
+    try:
+        session.start_app()
+        client = session.rect("client")
+        width, height = client[2] - client[0], client[3] - client[1]
+        check(580 <= width <= 600 and 360 <= height <= 405, f"client area {width} x {height} at 144 DPI")
+        for name, (x, y, w, h) in CONTROL_PLACES.items():
+            left, top, right, bottom = session.rect(name)
+            place = (left - client[0], top - client[1], right - left, bottom - top)
+            wanted = tuple((v * 144 + 48) // 96 for v in (x, y, w, h))
+            check(place == wanted, f"{name} at {place}, {wanted} at 144 DPI")
+        path = session.dir / "take.wav"
+        recorded, shot = record_started(session, windows_path(path), 3000, 5.0)
+        # The message font at 144 DPI: capitals and descenders span some 14
+        # rows, against some 10 at 96 DPI.
+        for name in ("start", "status"):  # Stop has the focus: its dotted frame is dark too
+            rows = {y for _, y in text_pixels(session, shot, name)}
+            check(rows and 12 <= max(rows) - min(rows) + 1 <= 20,
+                  f"the {name} control's text spans {len(rows)} rows at 144 DPI")
+        check_panels(session, shot, 3000, dpi=144)
+        session.wait_for_status(saved_to(windows_path(path)), '"Saved to: " and the path')
+        check_wav(path, session, 3000, recorded)
+        session.driver("close")
+        check(session.wait_for_exit() == 0, "exit code is not 0")
+    finally:
+        subprocess.run(["wine", "reg", "add", key, "/v", "LogPixels", "/t", "REG_DWORD", "/d", "96", "/f"],
+                       env=session.env, capture_output=True, timeout=60)
+
+
 def case_close_while_starting(session):
     """WM_CLOSE queued right behind the Save dialog's OK, onto a path that
     cannot be written: the window is destroyed while the recording thread
@@ -586,6 +652,7 @@ CASES = {
     "device_removed": case_device_removed,
     "close_while_starting": case_close_while_starting,
     "keyboard": case_keyboard,
+    "dpi_144": case_dpi_144,
     "killed_while_recording": case_killed_while_recording,
     "session_end": case_session_end,
     "full_disk": case_full_disk,
