@@ -50,6 +50,14 @@ std::wstring GapsText(std::uint32_t gaps) {
   return std::to_wstring(gaps) + (gaps == 1 ? L" gap" : L" gaps");
 }
 
+// Remarks share one pair of brackets, "; " between them.
+void AddRemark(std::wstring& remarks, const std::wstring& remark) {
+  if (!remarks.empty()) remarks += L"; ";
+  remarks += remark;
+}
+
+std::wstring InBrackets(const std::wstring& remarks) { return remarks.empty() ? L"" : L" (" + remarks + L")"; }
+
 std::wstring CouldNotStartText(const StartFailure& failure) {
   std::wstring text = L"Could not start recording: ";
   text += StartFailureCause(failure);
@@ -104,8 +112,8 @@ std::wstring OutcomeStatusText(RecordingOutcome outcome, const std::wstring& pat
     case RecordingOutcome::None:
       return L"Recording ended.";
   }
-  if (gaps != 0) remark += (remark.empty() ? L"" : L"; ") + GapsText(gaps);
-  return L"Saved to: " + path + (remark.empty() ? L"" : L" (" + remark + L")");
+  if (gaps != 0) AddRemark(remark, GapsText(gaps));
+  return L"Saved to: " + path + InBrackets(remark);
 }
 
 std::wstring RecordingStatusText(const RecordingNotices& notices) {
@@ -117,16 +125,12 @@ std::wstring RecordingStatusText(const RecordingNotices& notices) {
     std::swprintf(length, std::size(length), L"%u:%02u:%02u", s / 3600, s / 60 % 60, s % 60);
   }
   std::wstring remarks;
-  if (notices.gaps != 0) remarks = GapsText(notices.gaps);
-  if (notices.notSaved) {
-    if (!remarks.empty()) remarks += L"; ";
-    remarks += L"not saved: " + FileErrorCause(notices.writeError);
-  }
+  if (notices.gaps != 0) AddRemark(remarks, GapsText(notices.gaps));
+  if (notices.notSaved) AddRemark(remarks, L"not saved: " + FileErrorCause(notices.writeError));
   if (notices.stalledSeconds != 0) {
-    if (!remarks.empty()) remarks += L"; ";
-    remarks += L"no sound from the recording device for " + std::to_wstring(notices.stalledSeconds) + L" s";
+    AddRemark(remarks, L"no sound from the recording device for " + std::to_wstring(notices.stalledSeconds) + L" s");
   }
-  return L"Recording... " + std::wstring(length) + (remarks.empty() ? L"" : L" (" + remarks + L")");
+  return L"Recording... " + std::wstring(length) + InBrackets(remarks);
 }
 
 std::wstring FileErrorCause(const FileError& error) {

@@ -1,8 +1,8 @@
 #include "capture/capture_thread.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <array>
+#include <cerrno>
 #include <new>
 #include <thread>
 #include <vector>

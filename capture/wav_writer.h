@@ -63,10 +63,11 @@ class GrowingWavFile {
   // Commits and closes. After a failure the file still gets the header that
   // covers what it took, as far as the disk allows.
   FileError Close();
+
+ private:
   // Sample bytes the file holds (those appended before a failure included).
   std::uint64_t DataBytes() const { return file.Size() < sizeof(WavHeader) ? 0 : file.Size() - sizeof(WavHeader); }
 
- private:
   OutputFile file;
   std::int32_t rate;
   std::int32_t channels;

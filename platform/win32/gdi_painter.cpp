@@ -132,25 +132,10 @@ BOOL DrawLevelPanel(const DRAWITEMSTRUCT* item) {
   return Paint(levelImage, item, CurrentLevelPanel(ToPanelRect(item->rcItem)));
 }
 
-BOOL DrawWaveformPanel(const DRAWITEMSTRUCT* item) {
-  const int dpi = static_cast<int>(WindowDpi(item->hwndItem));
+BOOL DrawWaveformPanel(const DRAWITEMSTRUCT* item, int dpi) {
   return Paint(waveformImage, item, CurrentWaveformPanel(ToPanelRect(item->rcItem), dpi));
 }
 
-BOOL DrawSpectrumPanel(const DRAWITEMSTRUCT* item) {
-  const int dpi = static_cast<int>(WindowDpi(item->hwndItem));
+BOOL DrawSpectrumPanel(const DRAWITEMSTRUCT* item, int dpi) {
   return Paint(spectrumImage, item, CurrentSpectrumPanel(ToPanelRect(item->rcItem), dpi));
-}
-
-UINT WindowDpi(HWND window) {
-  using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
-  static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFunction>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
-  if (window != nullptr && getDpiForWindow != nullptr) {
-    if (const UINT dpi = getDpiForWindow(window)) return dpi;
-  }
-  HDC screen = GetDC(nullptr);
-  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-  ReleaseDC(nullptr, screen);
-  return dpi > 0 ? static_cast<UINT>(dpi) : USER_DEFAULT_SCREEN_DPI;
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/commands.h"
+#include "display/panels.h"
 #include "platform/win32/gdi_painter.h"
 #include "platform/win32/win32_handles.h"
 #include "state/recorder_state.h"
@@ -25,6 +26,10 @@ HWND levelPanel = nullptr;
 HWND waveformPanel = nullptr;
 HWND spectrumPanel = nullptr;
 
+// UI thread only: the window's DPI, from its creation and WM_DPICHANGED;
+// what every coordinate, the font and the panels' pens are scaled for.
+int windowDpi = BASE_DPI;
+
 // UI thread only: the system's message font for the window's DPI, on the
 // buttons, the status line and the spectrum's label; replaced when the DPI
 // changes, deleted once the window has gone.
@@ -34,7 +39,7 @@ constexpr DWORD OWNER_DRAWN_PANEL = WS_CHILD | WS_VISIBLE | SS_OWNERDRAW;
 const wchar_t* const SETTINGS_KEY = L"Software\\Vellora";
 
 // The six controls at 96 DPI, in the order they are created; every other
-// DPI scales each coordinate and size with MulDiv.
+// DPI scales each coordinate and size as MulDiv does (ScaleToDpi).
 struct ControlSpec {
   HWND* handle;
   const wchar_t* className;
@@ -54,42 +59,57 @@ const ControlSpec CONTROLS[] = {
     {&spectrumPanel, L"STATIC", nullptr, OWNER_DRAWN_PANEL, 20, 170, 340, 40, ID_SPECTRUM},
 };
 
-int Scaled(int value, UINT dpi) { return MulDiv(value, static_cast<int>(dpi), USER_DEFAULT_SCREEN_DPI); }
+// The window's DPI: GetDpiForWindow where Windows has it (10, 1607 on), the
+// screen's otherwise, and for no window.
+int WindowDpi(HWND window) {
+  using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+  static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFunction>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+  if (window != nullptr && getDpiForWindow != nullptr) {
+    if (const UINT dpi = getDpiForWindow(window)) return static_cast<int>(dpi);
+  }
+  HDC screen = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  return dpi > 0 ? dpi : BASE_DPI;
+}
 
-void CreateControls(HWND window, UINT dpi) {
+void CreateControls(HWND window) {
   for (const ControlSpec& control : CONTROLS) {
-    *control.handle = CreateWindowExW(0, control.className, control.text, control.style, Scaled(control.x, dpi),
-                                      Scaled(control.y, dpi), Scaled(control.width, dpi), Scaled(control.height, dpi),
-                                      window, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(control.id)), nullptr,
-                                      nullptr);
+    *control.handle = CreateWindowExW(
+        0, control.className, control.text, control.style, ScaleToDpi(control.x, windowDpi),
+        ScaleToDpi(control.y, windowDpi), ScaleToDpi(control.width, windowDpi), ScaleToDpi(control.height, windowDpi),
+        window, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(control.id)), nullptr, nullptr);
   }
 }
 
 // The window moved to a screen of another DPI: every control to its place there.
-void LayoutControls(UINT dpi) {
+void LayoutControls() {
   for (const ControlSpec& control : CONTROLS) {
-    SetWindowPos(*control.handle, nullptr, Scaled(control.x, dpi), Scaled(control.y, dpi), Scaled(control.width, dpi),
-                 Scaled(control.height, dpi), SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(*control.handle, nullptr, ScaleToDpi(control.x, windowDpi), ScaleToDpi(control.y, windowDpi),
+                 ScaleToDpi(control.width, windowDpi), ScaleToDpi(control.height, windowDpi),
+                 SWP_NOZORDER | SWP_NOACTIVATE);
   }
 }
 
 // The system's message font (the one its message boxes use) at this DPI:
 // SystemParametersInfoForDpi where Windows has it, else the screen's.
-HFONT CreateMessageFont(UINT dpi) {
+HFONT CreateMessageFont(int dpi) {
   using ForDpiFunction = BOOL(WINAPI*)(UINT, UINT, PVOID, UINT, UINT);
   static const auto forDpi = reinterpret_cast<ForDpiFunction>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "SystemParametersInfoForDpi")));
   NONCLIENTMETRICSW metrics{};
   metrics.cbSize = sizeof metrics;
-  const BOOL found = forDpi != nullptr ? forDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi)
+  const BOOL found = forDpi != nullptr ? forDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0,
+                                                static_cast<UINT>(dpi))
                                        : SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
   return found ? CreateFontIndirectW(&metrics.lfMessageFont) : nullptr;
 }
 
 // Gives the controls the message font for the window's DPI, and lets the
 // one it replaces go.
-void ApplyMessageFont(HWND window) {
-  HFONT font = CreateMessageFont(WindowDpi(window));
+void ApplyMessageFont() {
+  HFONT font = CreateMessageFont(windowDpi);
   if (font == nullptr) return;  // the controls keep the font they have
   for (HWND control : {startButton, stopButton, statusLabel, spectrumPanel}) {
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
@@ -180,8 +200,8 @@ class MainWindowOps final : public WindowOps {
 LRESULT DrawPanel(WPARAM id, const DRAWITEMSTRUCT* item) {
   switch (id) {
     case ID_LEVEL: return DrawLevelPanel(item);
-    case ID_WAVEFORM: return DrawWaveformPanel(item);
-    case ID_SPECTRUM: return DrawSpectrumPanel(item);
+    case ID_WAVEFORM: return DrawWaveformPanel(item, windowDpi);
+    case ID_SPECTRUM: return DrawSpectrumPanel(item, windowDpi);
     default: return 0;
   }
 }
@@ -192,8 +212,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
   MainWindowOps ops(window);
   switch (message) {
     case WM_CREATE:
-      CreateControls(window, WindowDpi(window));
-      ApplyMessageFont(window);
+      windowDpi = WindowDpi(window);
+      CreateControls(window);
+      ApplyMessageFont();
       mainWindow = ToWindowHandle(window);
       OnStartup(ops);
       return 0;
@@ -206,8 +227,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
       SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
                    suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
-      LayoutControls(HIWORD(wParam));
-      ApplyMessageFont(window);
+      windowDpi = HIWORD(wParam);
+      LayoutControls();
+      ApplyMessageFont();
       return 0;
     }
     case WM_ACTIVATE:
@@ -283,9 +305,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
 
   // 400 x 270 at 96 DPI, scaled to the screen's DPI; a window that opens
   // on a screen of another DPI hears so in WM_DPICHANGED.
-  const UINT dpi = WindowDpi(nullptr);
-  HWND window = CreateWindowExW(0, L"VelloraApp", L"Vellora", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                                CW_USEDEFAULT, Scaled(400, dpi), Scaled(270, dpi), nullptr, nullptr, instance, nullptr);
+  const int dpi = WindowDpi(nullptr);
+  HWND window = CreateWindowExW(0, L"VelloraApp", L"Vellora", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+                                ScaleToDpi(400, dpi), ScaleToDpi(270, dpi), nullptr, nullptr, instance, nullptr);
   mainWindow = ToWindowHandle(window);
   ShowWindow(window, showCommand);
 
