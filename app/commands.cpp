@@ -76,7 +76,7 @@ bool StartSaving(WindowOps& window, std::wstring path) {
   try {
     saveThread = std::thread(SaveTakeMain, path, mainWindow);
   } catch (const std::exception&) {
-    window.SetStatusText(L"Could not start saving the recording: no thread could be started.");
+    window.SetStatusText(L"Could not start saving: no thread was free.");
     return false;
   }
   outputPath = std::move(path);
@@ -155,7 +155,7 @@ void KeepInRescueFolder(WindowOps& window) {
     if (!unsavedTake->partialFile.empty()) RemoveFile(unsavedTake->partialFile);
     window.WriteSetting(RESCUED_SETTING, path);
     ForgetTake(false);
-    window.SetStatusText(L"Saved to: " + path);
+    window.SetStatusText(SavedToText(path));
   } catch (const std::exception&) {
     // No memory or no folder: nothing more can be done for the take.
   }
@@ -174,7 +174,9 @@ void OnStartup(WindowOps& window) {
   const std::wstring rescued = window.ReadSetting(RESCUED_SETTING);
   if (rescued.empty()) return;
   window.WriteSetting(RESCUED_SETTING, L"");
-  window.SetStatusText(L"Saved when Windows ended the session: " + rescued);
+  window.SetStatusText(SavedToText(rescued));
+  // Last: the box runs a message loop of its own until it is dismissed.
+  window.ShowNotice(L"When Windows ended the session, the recording was saved to\n" + rescued);
 }
 
 void OnStart(WindowOps& window) {
@@ -250,16 +252,15 @@ void OnRecordingDone(WindowOps& window) {
     return;
   }
   phase = Phase::Idle;
-  window.SetStatusText(OutcomeStatusText(outcome, outputPath, startFailure, captureFailureCode, recordedGaps.load()));
+  window.SetStatusText(OutcomeStatusText(outcome, outputPath, captureFailureCode, recordedGaps.load()));
   window.FocusButton(ID_START);
   if (closePending.load()) {
     CloseIfPending(window);
     return;
   }
   // Last: the box runs a message loop of its own until it is dismissed.
-  if (outcome == RecordingOutcome::FileNotOpened) {
-    window.ShowErrorBox(L"Cannot open file for writing", L"Error");
-  }
+  const std::wstring box = OutcomeBoxText(outcome, startFailure);
+  if (!box.empty()) window.ShowErrorBox(box, L"Error");
 }
 
 void OnTakeSaved(WindowOps& window) {
@@ -271,7 +272,7 @@ void OnTakeSaved(WindowOps& window) {
   if (saveThread.joinable()) saveThread.join();
   if (!unsavedTake->error) {
     ForgetTake(false);
-    window.SetStatusText(L"Saved to: " + outputPath);
+    window.SetStatusText(SavedToText(outputPath));
     CloseIfPending(window);
     return;
   }

@@ -23,6 +23,8 @@ class WindowOps {
   virtual void SetStatusText(const std::wstring& text) = 0;  // SetWindowTextW on the status line
   // MessageBoxW owned by the main window with MB_ICONERROR; returns once dismissed.
   virtual void ShowErrorBox(const std::wstring& text, const std::wstring& caption) = 0;
+  // The same, captioned "Vellora", with MB_ICONINFORMATION.
+  virtual void ShowNotice(const std::wstring& text) = 0;
   // MessageBoxW owned by the main window, captioned "Vellora", with
   // MB_YESNO | MB_ICONWARNING, and MB_DEFBUTTON2 when No is the default.
   virtual Answer AskYesNo(const std::wstring& question, bool noIsDefault) = 0;
@@ -47,7 +49,7 @@ class WindowOps {
 };
 
 // Handlers of the user-interface thread, one per message or command.
-// Once the window and its controls exist: tells where the take went that
+// Once the window is on the screen: tells where the take went that
 // only memory held when the last session ended.
 void OnStartup(WindowOps& window);
 void OnCommand(WindowOps& window, unsigned id);

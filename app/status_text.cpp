@@ -50,13 +50,9 @@ std::wstring GapsText(std::uint32_t gaps) {
   return std::to_wstring(gaps) + (gaps == 1 ? L" gap" : L" gaps");
 }
 
-// Remarks share one pair of brackets, "; " between them.
-void AddRemark(std::wstring& remarks, const std::wstring& remark) {
-  if (!remarks.empty()) remarks += L"; ";
-  remarks += remark;
-}
+std::wstring InBrackets(const std::wstring& remark) { return remark.empty() ? L"" : L" (" + remark + L")"; }
 
-std::wstring InBrackets(const std::wstring& remarks) { return remarks.empty() ? L"" : L" (" + remarks + L")"; }
+const wchar_t* const COULD_NOT_START = L"Could not start recording. Nothing was saved.";
 
 std::wstring CouldNotStartText(const StartFailure& failure) {
   std::wstring text = L"Could not start recording: ";
@@ -80,31 +76,50 @@ constexpr std::uint32_t ERROR_FILE_TOO_LARGE = 223;
 constexpr std::uint32_t ERROR_FILE_INVALID = 1006;  // the volume was changed or removed
 constexpr std::uint32_t ERROR_DEVICE_NOT_CONNECTED = 1167;
 
-const wchar_t* const DISK_FULL = L"the disk is full";
-const wchar_t* const READ_ONLY = L"the disk is write-protected";
-const wchar_t* const DENIED = L"Windows denied access to the file";
-const wchar_t* const GONE = L"the disk or folder is no longer there";
-const wchar_t* const TOO_LARGE = L"the file is too large for this disk";
+enum class FileFault { DiskFull, ReadOnly, Denied, Gone, TooLarge, OtherWindows, OtherSystem };
+
+FileFault ClassifyFileError(const FileError& error) {
+  // The system's own code says most; the runtime's errno stands in where
+  // there is none (other systems, or a short write on a full disk).
+  switch (error.systemCode) {
+    case ERROR_DISK_FULL: case ERROR_HANDLE_DISK_FULL: return FileFault::DiskFull;
+    case ERROR_WRITE_PROTECT: return FileFault::ReadOnly;
+    case ERROR_ACCESS_DENIED: return FileFault::Denied;
+    case ERROR_FILE_TOO_LARGE: return FileFault::TooLarge;
+    case ERROR_FILE_NOT_FOUND: case ERROR_PATH_NOT_FOUND: case ERROR_INVALID_DRIVE: case ERROR_NOT_READY:
+    case ERROR_DEV_NOT_EXIST: case ERROR_NETNAME_DELETED: case ERROR_FILE_INVALID:
+    case ERROR_DEVICE_NOT_CONNECTED:
+      return FileFault::Gone;
+    case 0: break;
+    default: return FileFault::OtherWindows;
+  }
+  switch (error.errnoValue) {
+    case ENOSPC: return FileFault::DiskFull;
+    case EROFS: return FileFault::ReadOnly;
+    case EACCES: case EPERM: return FileFault::Denied;
+    case EFBIG: return FileFault::TooLarge;
+    case ENOENT: case ENXIO: case ENODEV: case EIO: return FileFault::Gone;
+    default: return FileFault::OtherSystem;
+  }
+}
 
 }  // namespace
 
-std::wstring OutcomeStatusText(RecordingOutcome outcome, const std::wstring& path, const StartFailure& failure,
-                               std::uint32_t failureCode, std::uint32_t gaps) {
+std::wstring OutcomeStatusText(RecordingOutcome outcome, const std::wstring& path, std::uint32_t failureCode,
+                               std::uint32_t gaps) {
+  // One remark at most: a path leaves room for no more. A stop outranks the
+  // gaps, which were told while recording.
   std::wstring remark;
   switch (outcome) {
     case RecordingOutcome::Saved: break;
-    case RecordingOutcome::SavedAtLimit: remark = L"stopped at the 4 GB limit of a WAV file"; break;
-    case RecordingOutcome::SavedDeviceLost: remark = L"stopped: the recording device was lost"; break;
-    case RecordingOutcome::SavedServiceStopped: remark = L"stopped: the Windows audio service stopped"; break;
-    case RecordingOutcome::SavedCaptureFailed:
-      remark = L"stopped: the recording device reported error " + HexCode(failureCode);
-      break;
+    case RecordingOutcome::SavedAtLimit: remark = L"stopped at the 4 GB limit"; break;
+    case RecordingOutcome::SavedDeviceLost: remark = L"stopped: device lost"; break;
+    case RecordingOutcome::SavedServiceStopped: remark = L"audio service stopped"; break;
+    case RecordingOutcome::SavedCaptureFailed: remark = L"device error " + HexCode(failureCode); break;
     case RecordingOutcome::SavedOutOfMemory: remark = L"stopped: out of memory"; break;
     case RecordingOutcome::CouldNotStart:
-      return CouldNotStartText(failure);
     case RecordingOutcome::FormatNotSupported:
-      return L"Could not start recording: the recording device's sample format is not supported. "
-             L"Nothing was saved.";
+      return COULD_NOT_START;  // the cause comes in a box: it does not fit here
     case RecordingOutcome::FileNotOpened:
       return L"Could not open the file for writing. Nothing was saved.";
     case RecordingOutcome::WriteFailed:
@@ -112,9 +127,22 @@ std::wstring OutcomeStatusText(RecordingOutcome outcome, const std::wstring& pat
     case RecordingOutcome::None:
       return L"Recording ended.";
   }
-  if (gaps != 0) AddRemark(remark, GapsText(gaps));
-  return L"Saved to: " + path + InBrackets(remark);
+  if (remark.empty() && gaps != 0) remark = GapsText(gaps);
+  return SavedToText(path) + InBrackets(remark);
 }
+
+std::wstring OutcomeBoxText(RecordingOutcome outcome, const StartFailure& failure) {
+  switch (outcome) {
+    case RecordingOutcome::CouldNotStart: return CouldNotStartText(failure);
+    case RecordingOutcome::FormatNotSupported:
+      return L"Could not start recording: the recording device's sample format is not supported. "
+             L"Nothing was saved.";
+    case RecordingOutcome::FileNotOpened: return L"Cannot open file for writing";
+    default: return {};
+  }
+}
+
+std::wstring SavedToText(const std::wstring& path) { return L"Saved to: " + path; }
 
 std::wstring RecordingStatusText(const RecordingNotices& notices) {
   wchar_t length[32];
@@ -124,43 +152,48 @@ std::wstring RecordingStatusText(const RecordingNotices& notices) {
   } else {
     std::swprintf(length, std::size(length), L"%u:%02u:%02u", s / 3600, s / 60 % 60, s % 60);
   }
-  std::wstring remarks;
-  if (notices.gaps != 0) AddRemark(remarks, GapsText(notices.gaps));
-  if (notices.notSaved) AddRemark(remarks, L"not saved: " + FileErrorCause(notices.writeError));
-  if (notices.stalledSeconds != 0) {
-    AddRemark(remarks, L"no sound from the recording device for " + std::to_wstring(notices.stalledSeconds) + L" s");
+  // One notice at a time, the one that most needs the user: a file that
+  // takes no more, then a silent device, then the gaps (none come while the
+  // device is silent).
+  std::wstring remark;
+  if (notices.notSaved) {
+    remark = L"not saved: " + ShortFileErrorCause(notices.writeError);
+  } else if (notices.stalledSeconds != 0) {
+    remark = L"no sound for " + std::to_wstring(notices.stalledSeconds) + L" s";
+  } else if (notices.gaps != 0) {
+    remark = GapsText(notices.gaps);
   }
-  return L"Recording... " + std::wstring(length) + InBrackets(remarks);
+  return L"Recording... " + std::wstring(length) + InBrackets(remark);
 }
 
 std::wstring FileErrorCause(const FileError& error) {
-  // The system's own code says most; the runtime's errno stands in where
-  // there is none (other systems, or a short write on a full disk).
-  switch (error.systemCode) {
-    case ERROR_DISK_FULL: case ERROR_HANDLE_DISK_FULL: return DISK_FULL;
-    case ERROR_WRITE_PROTECT: return READ_ONLY;
-    case ERROR_ACCESS_DENIED: return DENIED;
-    case ERROR_FILE_TOO_LARGE: return TOO_LARGE;
-    case ERROR_FILE_NOT_FOUND: case ERROR_PATH_NOT_FOUND: case ERROR_INVALID_DRIVE: case ERROR_NOT_READY:
-    case ERROR_DEV_NOT_EXIST: case ERROR_NETNAME_DELETED: case ERROR_FILE_INVALID:
-    case ERROR_DEVICE_NOT_CONNECTED:
-      return GONE;
-    case 0: break;
-    default: return L"Windows reported error " + std::to_wstring(error.systemCode);
-  }
-  switch (error.errnoValue) {
-    case ENOSPC: return DISK_FULL;
-    case EROFS: return READ_ONLY;
-    case EACCES: case EPERM: return DENIED;
-    case EFBIG: return TOO_LARGE;
-    case ENOENT: case ENXIO: case ENODEV: case EIO: return GONE;
-    default: break;
+  switch (ClassifyFileError(error)) {
+    case FileFault::DiskFull: return L"the disk is full";
+    case FileFault::ReadOnly: return L"the disk is write-protected";
+    case FileFault::Denied: return L"Windows denied access to the file";
+    case FileFault::Gone: return L"the disk or folder is no longer there";
+    case FileFault::TooLarge: return L"the file is too large for this disk";
+    case FileFault::OtherWindows: return L"Windows reported error " + std::to_wstring(error.systemCode);
+    case FileFault::OtherSystem: break;
   }
   return L"the system reported error " + std::to_wstring(error.errnoValue);
 }
 
+std::wstring ShortFileErrorCause(const FileError& error) {
+  switch (ClassifyFileError(error)) {
+    case FileFault::DiskFull: return L"disk full";
+    case FileFault::ReadOnly: return L"disk write-protected";
+    case FileFault::Denied: return L"access denied";
+    case FileFault::Gone: return L"disk or folder gone";
+    case FileFault::TooLarge: return L"file too large";
+    case FileFault::OtherWindows: return L"error " + std::to_wstring(error.systemCode);
+    case FileFault::OtherSystem: break;
+  }
+  return L"system error " + std::to_wstring(error.errnoValue);
+}
+
 std::wstring WriteFailedStatusText(const FileError& error) {
-  return L"Not saved yet: " + FileErrorCause(error) + L".";
+  return L"Not saved yet: " + ShortFileErrorCause(error) + L".";
 }
 
 std::wstring TakeLengthText(std::size_t samples, std::int32_t channels, std::int32_t rate) {

@@ -6,17 +6,25 @@
 
 #include "state/recorder_state.h"
 
-// The status line for a finished recording. failure matters only for
-// RecordingOutcome::CouldNotStart, failureCode only for
-// RecordingOutcome::SavedCaptureFailed.
-// gaps, the packets that came after samples were lost, is told after a
-// saved take.
-std::wstring OutcomeStatusText(RecordingOutcome outcome, const std::wstring& path,
-                               const StartFailure& failure = {}, std::uint32_t failureCode = 0,
+// The status line shows its label's width (340 px at 96 DPI) whole in the
+// message font: every text here is short enough, but for the folders of a
+// path, which the label shortens with an ellipsis that keeps the file name
+// and what follows it. A cause that needs more room goes in a box.
+
+// The status line for a finished recording. failureCode matters only for
+// RecordingOutcome::SavedCaptureFailed. gaps, the packets that came after
+// samples were lost, is told after a take that ended at Stop.
+std::wstring OutcomeStatusText(RecordingOutcome outcome, const std::wstring& path, std::uint32_t failureCode = 0,
                                std::uint32_t gaps = 0);
+// The text of the error box that follows such a status line, if any: the
+// whole cause of a recording that could not start.
+std::wstring OutcomeBoxText(RecordingOutcome outcome, const StartFailure& failure = {});
+std::wstring SavedToText(const std::wstring& path);
 
 // Why a file could not be written, in the user's words, to follow "because".
 std::wstring FileErrorCause(const FileError& error);
+// The same in a few words, for the status line.
+std::wstring ShortFileErrorCause(const FileError& error);
 // The status line while a take that could not be written waits in memory.
 std::wstring WriteFailedStatusText(const FileError& error);
 // How long a take is: "35 s", "4 min 12 s", "1 h 05 min 12 s".
@@ -33,6 +41,6 @@ struct RecordingNotices {
   FileError writeError{};
   std::uint32_t stalledSeconds = 0;  // the device has delivered nothing for this long
 };
-// "Recording... 0:42" ("1:02:03" past an hour), with what the notices say
-// in brackets.
+// "Recording... 0:42" ("1:02:03" past an hour), with the most pressing
+// notice in brackets.
 std::wstring RecordingStatusText(const RecordingNotices& notices);

@@ -53,7 +53,9 @@ struct ControlSpec {
 const ControlSpec CONTROLS[] = {
     {&startButton, L"BUTTON", L"Start Recording", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 20, 20, 140, 30, ID_START},
     {&stopButton, L"BUTTON", L"Stop", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 180, 20, 80, 30, ID_STOP},
-    {&statusLabel, L"STATIC", L"Ready", WS_CHILD | WS_VISIBLE, 20, 60, 340, 20, 0},
+    // One line; a path too long for it loses folders, never its file name or
+    // what follows; an & in a path is not a mnemonic.
+    {&statusLabel, L"STATIC", L"Ready", WS_CHILD | WS_VISIBLE | SS_PATHELLIPSIS | SS_NOPREFIX, 20, 60, 340, 20, 0},
     {&levelPanel, L"STATIC", nullptr, OWNER_DRAWN_PANEL, 20, 90, 340, 20, ID_LEVEL},
     {&waveformPanel, L"STATIC", nullptr, OWNER_DRAWN_PANEL, 20, 120, 340, 40, ID_WAVEFORM},
     {&spectrumPanel, L"STATIC", nullptr, OWNER_DRAWN_PANEL, 20, 170, 340, 40, ID_SPECTRUM},
@@ -143,6 +145,9 @@ class MainWindowOps final : public WindowOps {
   void ShowErrorBox(const std::wstring& text, const std::wstring& caption) override {
     MessageBoxW(window, text.c_str(), caption.c_str(), MB_ICONERROR);
   }
+  void ShowNotice(const std::wstring& text) override {
+    MessageBoxW(window, text.c_str(), L"Vellora", MB_ICONINFORMATION);
+  }
   Answer AskYesNo(const std::wstring& question, bool noIsDefault) override {
     const UINT style = MB_YESNO | MB_ICONWARNING | (noIsDefault ? MB_DEFBUTTON2 : MB_DEFBUTTON1);
     switch (MessageBoxW(window, question.c_str(), L"Vellora", style)) {
@@ -216,7 +221,6 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       CreateControls(window);
       ApplyMessageFont();
       mainWindow = ToWindowHandle(window);
-      OnStartup(ops);
       return 0;
     case WM_COMMAND:
       OnCommand(ops, LOWORD(wParam));
@@ -310,6 +314,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
                                 ScaleToDpi(400, dpi), ScaleToDpi(270, dpi), nullptr, nullptr, instance, nullptr);
   mainWindow = ToWindowHandle(window);
   ShowWindow(window, showCommand);
+  // On the screen first: what it says may come in a box owned by the window.
+  if (window != nullptr) {
+    MainWindowOps ops(window);
+    OnStartup(ops);
+  }
 
   // GetMessageW returns -1 on an error; that must end the loop, not spin it.
   MSG message{};

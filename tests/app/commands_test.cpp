@@ -10,6 +10,7 @@
 #include <iterator>
 #include <functional>
 #include <map>
+#include <string_view>
 #include <future>
 
 #include "app/status_text.h"
@@ -22,6 +23,32 @@ namespace {
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
+
+// Whether a text fits the status line, 340 px at 96 DPI, in the message
+// font, counted generously: every character at least as wide as in Segoe UI
+// 9 pt, the widest of the message fonts Windows has had. Of a path only the
+// file name counts: the label shortens the folders before it to "...".
+bool FitsStatusLine(const std::wstring& text) {
+  std::wstring shown = text;
+  const std::size_t drive = text.find(L":\\");
+  const std::size_t start = drive != std::wstring::npos ? drive - 1 : text.find(L'/');
+  if (start != std::wstring::npos) {
+    shown = text.substr(0, start) + L"...\\" + text.substr(text.find_last_of(L"\\/") + 1);
+  }
+  int width = 0;
+  for (const wchar_t c : shown) {
+    if (std::wstring_view(L"iljtfr.,:;!'()[]| I").find(c) != std::wstring_view::npos) {
+      width += 4;
+    } else if (std::wstring_view(L"mwMW").find(c) != std::wstring_view::npos) {
+      width += 11;
+    } else if ((c >= L'A' && c <= L'Z') || c == L'\\' || c == L'-' || c == L'_') {
+      width += 8;
+    } else {
+      width += 7;  // digits, the other small letters, "..."
+    }
+  }
+  return width <= 340;
+}
 
 class FakeWindow : public WindowOps {
  public:
@@ -71,6 +98,7 @@ class FakeWindow : public WindowOps {
   void ShowErrorBox(const std::wstring& text, const std::wstring& caption) override {
     boxes.push_back({text, caption, !captureThread.joinable() && !captureActive.load()});
   }
+  void ShowNotice(const std::wstring& text) override { boxes.push_back({text, L"Vellora", true}); }
   unsigned focused = ID_START;
   void FocusButton(unsigned id) override { focused = id; }
   void DisableButtons() override { buttonsDisabled = true; }
@@ -106,6 +134,9 @@ class Commands : public ::testing::Test {
     }
     testAudioSourceFactory = nullptr;
     fs::remove_all(dir);
+    for (const std::wstring& text : window.statuses) {
+      EXPECT_TRUE(FitsStatusLine(text)) << "too long for the status line: " << testing::PrintToString(text);
+    }
   }
 
   static std::unique_ptr<AudioSource> LiveSource() {
@@ -290,7 +321,9 @@ TEST_F(Commands, NoDeviceOrNoThreadTellsTheUserAndReturnsToIdle) {
   window.answers = {path, PathOf("second.wav"), PathOf("third.wav")};
   OnCommand(window, ID_START);
   ASSERT_TRUE(PumpUntil([] { return !captureThread.joinable(); }));
-  EXPECT_EQ(window.status,
+  EXPECT_EQ(window.status, L"Could not start recording. Nothing was saved.");
+  ASSERT_EQ(window.boxes.size(), 1u);
+  EXPECT_EQ(window.boxes[0].text,
             L"Could not start recording: no recording device is available (error 0x80070490). Nothing was saved.");
   EXPECT_FALSE(isRecording.load());
   EXPECT_FALSE(fs::exists(path));
@@ -299,6 +332,7 @@ TEST_F(Commands, NoDeviceOrNoThreadTellsTheUserAndReturnsToIdle) {
   OnCommand(window, ID_START);
   EXPECT_EQ(window.dialogs, 2);
   EXPECT_EQ(window.status, L"Could not start recording. Nothing was saved.");
+  EXPECT_EQ(window.boxes.size(), 1u);
   EXPECT_FALSE(isRecording.load());
   EXPECT_FALSE(captureThread.joinable());
 
@@ -350,7 +384,7 @@ TEST_F(Commands, StalledDeviceShowsWhileRecordingAndClearsWhenPacketsFlow) {
   ASSERT_TRUE(StartRecordingTo(path));
   stalledSeconds.store(3);
   OnCaptureStalled(window);
-  EXPECT_TRUE(window.status.ends_with(L" (no sound from the recording device for 3 s)")) << window.status;
+  EXPECT_TRUE(window.status.ends_with(L" (no sound for 3 s)")) << window.status;
   stalledSeconds.store(0);
   OnCaptureStalled(window);
   EXPECT_EQ(window.status.find(L'('), std::wstring::npos) << window.status;
@@ -363,48 +397,56 @@ TEST_F(Commands, StalledDeviceShowsWhileRecordingAndClearsWhenPacketsFlow) {
 
 // Independent expectations for every text the status line can show after a
 // recording, including the cause and code of each kind of start failure.
-TEST(StatusText, EveryOutcomeSaysWhatHappened) {
-  const std::wstring path = L"C:\\takes\\a.wav";
+TEST(StatusText, EveryOutcomeSaysWhatHappenedInTheWidthItHas) {
+  const std::wstring path = L"C:\\Users\\Someone\\Documents\\Interviews\\Interview 12.wav";
+  const std::wstring saved = L"Saved to: " + path;
+  const std::wstring couldNotStart = L"Could not start recording. Nothing was saved.";
   const struct {
     RecordingOutcome outcome;
     StartFailure failure;
-    const wchar_t* text;
+    std::wstring text, box;
   } cases[] = {
-      {RecordingOutcome::Saved, {}, L"Saved to: C:\\takes\\a.wav"},
-      {RecordingOutcome::SavedAtLimit, {}, L"Saved to: C:\\takes\\a.wav (stopped at the 4 GB limit of a WAV file)"},
-      {RecordingOutcome::SavedDeviceLost, {}, L"Saved to: C:\\takes\\a.wav (stopped: the recording device was lost)"},
-      {RecordingOutcome::SavedOutOfMemory, {}, L"Saved to: C:\\takes\\a.wav (stopped: out of memory)"},
-      {RecordingOutcome::SavedServiceStopped, {},
-       L"Saved to: C:\\takes\\a.wav (stopped: the Windows audio service stopped)"},
-      {RecordingOutcome::SavedCaptureFailed, {},
-       L"Saved to: C:\\takes\\a.wav (stopped: the recording device reported error 0x8889000F)"},
-      {RecordingOutcome::CouldNotStart, {StartStep::Initialize, 0x8889000A},
+      {RecordingOutcome::Saved, {}, saved + L" (9999 gaps)", L""},
+      {RecordingOutcome::SavedAtLimit, {}, saved + L" (stopped at the 4 GB limit)", L""},
+      {RecordingOutcome::SavedDeviceLost, {}, saved + L" (stopped: device lost)", L""},
+      {RecordingOutcome::SavedOutOfMemory, {}, saved + L" (stopped: out of memory)", L""},
+      {RecordingOutcome::SavedServiceStopped, {}, saved + L" (audio service stopped)", L""},
+      {RecordingOutcome::SavedCaptureFailed, {}, saved + L" (device error 0x8889000F)", L""},
+      {RecordingOutcome::CouldNotStart, {StartStep::Initialize, 0x8889000A}, couldNotStart,
        L"Could not start recording: the recording device is in use by another program (error 0x8889000A). "
        L"Nothing was saved."},
-      {RecordingOutcome::CouldNotStart, {StartStep::Initialize, 0x88890008},
+      {RecordingOutcome::CouldNotStart, {StartStep::Initialize, 0x88890008}, couldNotStart,
        L"Could not start recording: the recording device refused the recording stream (error 0x88890008). "
        L"Nothing was saved."},
-      {RecordingOutcome::CouldNotStart, {StartStep::ActivateAudioClient, 0x80070005},
+      {RecordingOutcome::CouldNotStart, {StartStep::ActivateAudioClient, 0x80070005}, couldNotStart,
        L"Could not start recording: access to the microphone was denied (see the microphone privacy settings) "
        L"(error 0x80070005). Nothing was saved."},
-      {RecordingOutcome::CouldNotStart, {StartStep::GetDefaultAudioEndpoint, 0x80004005},
+      {RecordingOutcome::CouldNotStart, {StartStep::GetDefaultAudioEndpoint, 0x80004005}, couldNotStart,
        L"Could not start recording: the default recording device could not be found (error 0x80004005). "
        L"Nothing was saved."},
-      {RecordingOutcome::CouldNotStart, {StartStep::Start, 0x88890004},
+      {RecordingOutcome::CouldNotStart, {StartStep::Start, 0x88890004}, couldNotStart,
        L"Could not start recording: the recording device was disconnected (error 0x88890004). Nothing was saved."},
-      {RecordingOutcome::CouldNotStart, {StartStep::StartAnalysisWorker, 0},
+      {RecordingOutcome::CouldNotStart, {StartStep::StartAnalysisWorker, 0}, couldNotStart,
        L"Could not start recording: no thread could be started for the spectrum. Nothing was saved."},
-      {RecordingOutcome::FormatNotSupported, {},
+      {RecordingOutcome::FormatNotSupported, {}, couldNotStart,
        L"Could not start recording: the recording device's sample format is not supported. Nothing was saved."},
-      {RecordingOutcome::FileNotOpened, {}, L"Could not open the file for writing. Nothing was saved."},
-      {RecordingOutcome::WriteFailed, {}, L"Writing the file failed. The recording was not saved."},
+      {RecordingOutcome::FileNotOpened, {}, L"Could not open the file for writing. Nothing was saved.",
+       L"Cannot open file for writing"},
+      {RecordingOutcome::WriteFailed, {}, L"Writing the file failed. The recording was not saved.", L""},
   };
   int ran = 0;
   for (const auto& c : cases) {
-    EXPECT_EQ(OutcomeStatusText(c.outcome, path, c.failure, 0x8889000F), c.text) << "case " << ran;
+    const std::wstring text = OutcomeStatusText(c.outcome, path, 0x8889000F, 9999);
+    EXPECT_EQ(text, c.text) << "case " << ran;
+    EXPECT_TRUE(FitsStatusLine(text)) << "case " << ran;
+    EXPECT_EQ(OutcomeBoxText(c.outcome, c.failure), c.box) << "case " << ran;
     ++ran;
   }
   EXPECT_EQ(ran, 15);
+  EXPECT_EQ(OutcomeStatusText(RecordingOutcome::Saved, path, 0, 1), saved + L" (1 gap)");
+  EXPECT_EQ(OutcomeStatusText(RecordingOutcome::Saved, path), saved);
+  EXPECT_FALSE(FitsStatusLine(L"Saved to: C:\\takes\\a.wav (stopped: the recording device was lost; 2 gaps)"))
+      << "the measure itself";
 }
 
 // The samples of a WAV file, after checking that its header describes it.
@@ -420,7 +462,7 @@ std::vector<std::int16_t> WavSamples(const fs::path& path) {
   return samples;
 }
 
-const std::wstring NOT_SAVED = L"(not saved: the disk is full)";
+const std::wstring NOT_SAVED = L"(not saved: disk full)";
 
 // The disk refuses the file while recording: the status line says so at
 // once, and at Stop the user is asked where else to save the take, again
@@ -447,10 +489,10 @@ TEST_F(Commands, TakeTheDiskRefusesIsSavedElsewhere) {
   EXPECT_EQ(std::vector<std::wstring>(saving, window.statuses.end()),
             (std::vector<std::wstring>{
                 L"Saving the recording...",
-                L"Not saved yet: the disk is full.",
-                L"Could not start saving the recording: no thread could be started.",
+                L"Not saved yet: disk full.",
+                L"Could not start saving: no thread was free.",
                 L"Saving the recording...",
-                L"Not saved yet: the disk or folder is no longer there.",
+                L"Not saved yet: disk or folder gone.",
                 L"Saving the recording...", L"Saved to: " + kept}));
   const auto samples = WavSamples(kept);
   EXPECT_GE(samples.size(), 3 * 480u);
@@ -475,7 +517,7 @@ TEST_F(Commands, KeptTakeWaitsForItsNewsAndForAnAnswer) {
   OnCommand(window, ID_START);
   OnClose(window);
   EXPECT_TRUE(window.questions.empty());
-  ASSERT_TRUE(PumpUntilStatus(L"Not saved yet: the disk is full."));
+  ASSERT_TRUE(PumpUntilStatus(L"Not saved yet: disk full."));
   EXPECT_EQ(window.questions.size(), 1u) << "asked again and again";
   EXPECT_FALSE(window.destroyed);
   EXPECT_FALSE(window.buttonsDisabled);
@@ -511,7 +553,9 @@ TEST_F(Commands, SessionEndWhileAskingKeepsTheTakeInTheRescueFolder) {
   EXPECT_GE(samples.size(), 3 * 480u);
   EXPECT_EQ(std::count(samples.begin(), samples.end(), 1000), static_cast<std::ptrdiff_t>(samples.size()));
   OnStartup(window);
-  EXPECT_EQ(window.status, L"Saved when Windows ended the session: " + rescued);
+  EXPECT_EQ(window.status, L"Saved to: " + rescued);
+  ASSERT_FALSE(window.boxes.empty());
+  EXPECT_EQ(window.boxes.back().text, L"When Windows ended the session, the recording was saved to\n" + rescued);
   EXPECT_EQ(window.settings[L"RescuedRecording"], L"");
 }
 
@@ -560,22 +604,30 @@ TEST_F(Commands, SessionEndSavesTheRecordingFirst) {
 TEST(StatusText, FileErrorsTakesAndRecordingTimesInWords) {
   const struct {
     FileError error;
-    std::wstring cause;
+    std::wstring cause, shortCause;
   } causes[] = {
-      {{ENOSPC, 112}, L"the disk is full"},  // ERROR_DISK_FULL
-      {{ENOSPC, 0}, L"the disk is full"},    // a short write, no system code
-      {{EACCES, 19}, L"the disk is write-protected"},
-      {{EBADF, 5}, L"Windows denied access to the file"},
-      {{EACCES, 1167}, L"the disk or folder is no longer there"},  // ERROR_DEVICE_NOT_CONNECTED
-      {{EINVAL, 223}, L"the file is too large for this disk"},
-      {{EFBIG, 0}, L"the file is too large for this disk"},
-      {{EROFS, 0}, L"the disk is write-protected"},
-      {{EINVAL, 1234}, L"Windows reported error 1234"},
-      {{EMLINK, 0}, L"the system reported error " + std::to_wstring(EMLINK)},
+      {{ENOSPC, 112}, L"the disk is full", L"disk full"},  // ERROR_DISK_FULL
+      {{ENOSPC, 0}, L"the disk is full", L"disk full"},    // a short write, no system code
+      {{EACCES, 19}, L"the disk is write-protected", L"disk write-protected"},
+      {{EBADF, 5}, L"Windows denied access to the file", L"access denied"},
+      {{EACCES, 1167}, L"the disk or folder is no longer there", L"disk or folder gone"},  // not connected
+      {{EINVAL, 223}, L"the file is too large for this disk", L"file too large"},
+      {{EFBIG, 0}, L"the file is too large for this disk", L"file too large"},
+      {{EROFS, 0}, L"the disk is write-protected", L"disk write-protected"},
+      {{EIO, 0}, L"the disk or folder is no longer there", L"disk or folder gone"},
+      {{EINVAL, 12345}, L"Windows reported error 12345", L"error 12345"},
+      {{EMLINK, 0}, L"the system reported error " + std::to_wstring(EMLINK),
+       L"system error " + std::to_wstring(EMLINK)},
   };
-  for (const auto& c : causes) EXPECT_EQ(FileErrorCause(c.error), c.cause) << c.error.systemCode;
-  EXPECT_EQ(WriteFailedStatusText({ENOSPC, 112}),
-            L"Not saved yet: the disk is full.");
+  for (const auto& c : causes) {
+    EXPECT_EQ(FileErrorCause(c.error), c.cause) << c.error.systemCode;
+    EXPECT_EQ(WriteFailedStatusText(c.error), L"Not saved yet: " + c.shortCause + L".");
+    // The longest time and each notice: the notice is whole, and it fits.
+    const std::wstring recording = RecordingStatusText({.seconds = 35999, .gaps = 9999, .notSaved = true,
+                                                        .writeError = c.error, .stalledSeconds = 999});
+    EXPECT_EQ(recording, L"Recording... 9:59:59 (not saved: " + c.shortCause + L")");
+    EXPECT_TRUE(FitsStatusLine(recording)) << testing::PrintToString(recording);
+  }
 
   EXPECT_EQ(TakeLengthText(2 * 48000 * 59 + 1, 2, 48000), L"59 s");
   EXPECT_EQ(TakeLengthText(44100 * 252, 1, 44100), L"4 min 12 s");
@@ -583,12 +635,7 @@ TEST(StatusText, FileErrorsTakesAndRecordingTimesInWords) {
 
   EXPECT_EQ(RecordingStatusText({.seconds = 42}), L"Recording... 0:42");
   EXPECT_EQ(RecordingStatusText({.seconds = 3723, .gaps = 1}), L"Recording... 1:02:03 (1 gap)");
-  EXPECT_EQ(RecordingStatusText({.seconds = 600, .gaps = 2, .notSaved = true, .writeError = {ENOSPC, 112},
-                                 .stalledSeconds = 3}),
-            L"Recording... 10:00 (2 gaps; not saved: the disk is full; no sound from the recording device for 3 s)");
-  EXPECT_EQ(OutcomeStatusText(RecordingOutcome::Saved, L"a.wav", {}, 0, 1), L"Saved to: a.wav (1 gap)");
-  EXPECT_EQ(OutcomeStatusText(RecordingOutcome::SavedDeviceLost, L"a.wav", {}, 0, 2),
-            L"Saved to: a.wav (stopped: the recording device was lost; 2 gaps)");
+  EXPECT_EQ(RecordingStatusText({.seconds = 600, .gaps = 2, .stalledSeconds = 3}), L"Recording... 10:00 (no sound for 3 s)");
 }
 
 // Stop and Start again before the first thread has even opened the device:

@@ -16,7 +16,9 @@
 //                                       print "left top right bottom" in screen pixels
 //   VelloraDriver buttons               print "start stop" enabled states as 1/0
 //   VelloraDriver focus                 print the control with the keyboard focus: start, stop or other
-//   VelloraDriver error-box             print the text of an "Error" box and press OK
+//   VelloraDriver error-box [TITLE]     print the text of an "Error" (or TITLE) box and press OK
+//   VelloraDriver measure TEXT          print "LABEL WIDTH", then TEXT as the status line would show
+//                                       it, both in pixels of the status line's font
 //   VelloraDriver answer yes|no         print the text of a "Vellora" question box and answer it
 //   VelloraDriver close                 ask the main window to close (WM_CLOSE)
 //
@@ -25,6 +27,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <string>
 
 namespace {
@@ -173,8 +176,30 @@ int wmain(int argc, wchar_t** argv) {
     PrintUtf8(id == 1 ? L"start" : id == 2 ? L"stop" : L"other");
     return 0;
   }
+  if (command == L"measure") {
+    // As the label draws it: one line, a path's folders given up for an
+    // ellipsis where it is too long (DrawTextW writes what it shows back).
+    HWND label = GetDlgItem(main, 0);
+    RECT area;
+    GetClientRect(label, &area);
+    std::wstring shown = argument + std::wstring(8, L'\0');
+    HDC screen = GetDC(label);
+    HDC memory = CreateCompatibleDC(screen);
+    HGDIOBJ oldFont = SelectObject(memory, reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0)));
+    DrawTextW(memory, shown.data(), -1, &area,
+              DT_LEFT | DT_SINGLELINE | DT_NOPREFIX | DT_PATH_ELLIPSIS | DT_MODIFYSTRING);
+    shown.resize(std::wcslen(shown.c_str()));
+    SIZE extent{};
+    GetTextExtentPoint32W(memory, shown.c_str(), static_cast<int>(shown.size()), &extent);
+    SelectObject(memory, oldFont);
+    DeleteDC(memory);
+    ReleaseDC(label, screen);
+    PrintUtf8(std::to_wstring(area.right - area.left) + L" " + std::to_wstring(extent.cx));
+    PrintUtf8(shown);
+    return 0;
+  }
   if (command == L"error-box") {
-    HWND box = WaitForDialog(L"Error");
+    HWND box = WaitForDialog(argument.empty() ? L"Error" : argument.c_str());
     if (!box) return Fail("no Error box");
     PrintUtf8(TextOf(GetDlgItem(box, 0xFFFF)));
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);

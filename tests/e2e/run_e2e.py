@@ -153,6 +153,43 @@ def check_text_fits(session, shot, status):
     check(max(x for x, _ in dark) < right - left - 3, f"{status!r} runs to the end of the status line")
 
 
+README = Path(__file__).resolve().parents[2] / "README.md"
+SHORT_CAUSES = ("disk full", "disk write-protected", "access denied", "disk or folder gone", "file too large",
+                "error 12345")
+
+
+def status_table_texts():
+    """Every text the README's status tables list, its placeholders filled in
+    at their widest."""
+    texts = []
+    for line in README.read_text(encoding="utf-8").splitlines():
+        match = re.match(r'\| "([^"]+)" \|', line)
+        if not match:
+            continue
+        text = (match.group(1).replace("PATH", r"C:\Users\Someone\Documents\Interviews\Interview 12.wav")
+                .replace("0xCODE", "0x8889000F").replace("N s", "999 s").replace("0:42", "9:59:59")
+                .replace("(1 gap)", "(9999 gaps)"))
+        texts += [text.replace("CAUSE", cause) for cause in SHORT_CAUSES] if "CAUSE" in text else [text]
+    return texts
+
+
+def check_status_texts_fit(session):
+    """Each text of the README's status tables, measured in the status line's
+    own font: it fits, or the label shortens only the folders of its path."""
+    texts = status_table_texts()
+    check(len(texts) >= 25, f"only {len(texts)} texts found in the README's status tables")
+    for text in texts:
+        lines = session.driver("measure", text).splitlines()
+        width, used = map(int, lines[0].split())
+        shown = lines[1] if len(lines) > 1 else ""
+        session.log.write(f"{used:4d} of {width} px: {shown}\n")
+        check(used <= width, f"{text!r} needs {used} px of {width}")
+        if shown != text:
+            tail = text[text.rfind("\\") + 1:]
+            check("\\" in text and "..." in shown and shown.endswith(tail),
+                  f"{text!r} is shown as {shown!r}, not whole with the folders of its path shortened")
+
+
 def check_panels(session, shot, tone, dpi=96):
     scaled = lambda value: (value * dpi + 48) // 96  # MulDiv(value, dpi, 96)
     level = pixels(shot, session.rect("level"))
@@ -252,8 +289,10 @@ def case_no_device(session):
     session.start_app()
     session.driver("click", "start")
     session.driver("save-as", f"Z:{path}".replace("/", "\\"))
+    box = session.driver("error-box")
+    check("device" in box, f"the box without a device: {box!r}")
     status = session.wait_for_status(lambda s: s != "Ready", "an outcome")
-    check("Saved" not in status and "device" in status, f"status without a device: {status!r}")
+    check(status == "Could not start recording. Nothing was saved.", f"status without a device: {status!r}")
     check(not path.exists(), "a file was created without a device")
     # Back to idle: Start opens the dialog again.
     session.driver("click", "start")
@@ -315,8 +354,8 @@ def case_device_removed(session):
     session.remove_microphone()
     removed = time.monotonic()
     status = session.wait_for_status(
-        lambda s: s.startswith("Recording... ") and "no sound from the recording device for " in s
-        or s.startswith("Saved to: " + windows_path + " (stopped: the recording device was lost)"),
+        lambda s: s.startswith("Recording... ") and "(no sound for " in s
+        or s == "Saved to: " + windows_path + " (stopped: device lost)",
         "that the device stopped")
     session.log.write(f"after {time.monotonic() - removed:.1f} s: {status}\n")
     if status.startswith("Recording..."):
@@ -385,7 +424,7 @@ class SmallDisk:
 
 
 def not_saved_disk_full(status):
-    return status.startswith("Recording... ") and status.endswith("not saved: the disk is full)")
+    return status.startswith("Recording... ") and status.endswith("(not saved: disk full)")
 
 
 def record_onto_full_disk(session, full, tone, seconds):
@@ -404,7 +443,7 @@ def record_onto_full_disk(session, full, tone, seconds):
     check(not_saved_disk_full(session.status()), "the notice went while recording")
     session.driver("click", "stop")
     recorded = time.monotonic() - started
-    session.wait_for_status(lambda s: s == "Not saved yet: the disk is full.", "that the take is not saved")
+    session.wait_for_status(lambda s: s == "Not saved yet: disk full.", "that the take is not saved")
     seconds_on_disk = check_growing_header(full)
     check(seconds_on_disk > 1.0, f"the full disk holds only {seconds_on_disk:.2f} s of the take")
     return recorded
@@ -441,10 +480,13 @@ def case_session_end_while_asking(session):
                        stdout=session.log, stderr=subprocess.STDOUT)
         session.wait_for_exit()
         session.start_app()
+        notice = session.driver("error-box", "Vellora")
+        prefix = "When Windows ended the session, the recording was saved to\n"
+        check(notice.startswith(prefix), f"the next start does not say where the take went: {notice!r}")
+        place = notice[len(prefix):]
         status = session.status()
-        prefix = "Saved when Windows ended the session: "
-        check(status.startswith(prefix), f"the next start does not say where the take went: {status!r}")
-        rescued = Path(subprocess.run(["winepath", "-u", status[len(prefix):]], env=session.env, check=True,
+        check(status == "Saved to: " + place, f"the status line after the notice: {status!r}")
+        rescued = Path(subprocess.run(["winepath", "-u", place], env=session.env, check=True,
                                       capture_output=True, text=True).stdout.strip())
         check("Documents" in str(rescued) and rescued.name.startswith("Recording "), f"the take went to {rescued}")
         check_wav(rescued, session, 1000, recorded)
@@ -587,11 +629,20 @@ def case_dpi_144(session):
         check_panels(session, shot, 3000, dpi=144)
         session.wait_for_status(saved_to(windows_path(path)), '"Saved to: " and the path')
         check_wav(path, session, 3000, recorded)
+        check_status_texts_fit(session)
         session.driver("close")
         check(session.wait_for_exit() == 0, "exit code is not 0")
     finally:
         subprocess.run(["wine", "reg", "add", key, "/v", "LogPixels", "/t", "REG_DWORD", "/d", "96", "/f"],
                        env=session.env, capture_output=True, timeout=60)
+
+
+def case_status_texts(session):
+    """At 96 DPI every status text fits the line in the message font."""
+    session.start_app()
+    check_status_texts_fit(session)
+    session.driver("close")
+    check(session.wait_for_exit() == 0, "exit code is not 0")
 
 
 def case_close_while_starting(session):
@@ -651,6 +702,7 @@ CASES = {
     "four_channel_mic": case_four_channel_mic,
     "device_removed": case_device_removed,
     "close_while_starting": case_close_while_starting,
+    "status_texts": case_status_texts,
     "keyboard": case_keyboard,
     "dpi_144": case_dpi_144,
     "killed_while_recording": case_killed_while_recording,
