@@ -168,9 +168,11 @@ bool FromCurrentRecording() { return phase == Phase::Recording && isRecording.lo
 void OnCommand(WindowOps& window, unsigned id) {
   if (id == ID_START) OnStart(window);
   if (id == ID_STOP) OnStop();
+  if (id == ID_DEVICE) OnDeviceButton(window);
 }
 
 void OnStartup(WindowOps& window) {
+  LoadDeviceChoice(window);
   const std::wstring rescued = window.ReadSetting(RESCUED_SETTING);
   if (rescued.empty()) return;
   window.WriteSetting(RESCUED_SETTING, L"");
@@ -186,6 +188,9 @@ void OnStart(WindowOps& window) {
     if (windowDestroyed || closePending.load()) return;
   }
   if (phase != Phase::Idle || isRecording.load() || captureActive.load()) return;
+  // A chosen device that has gone is not swapped for another unasked: the
+  // status line says so, and the next Start records the default.
+  if (!KeepDeviceChoiceCurrent(window, window.ActiveRecordingDevices())) return;
   {
     std::lock_guard lock(displayMutex);
     leftDisplay.clear();
@@ -205,7 +210,7 @@ void OnStart(WindowOps& window) {
   notices = {};
   isRecording.store(true);
   try {
-    captureThread = std::thread(CaptureThreadMain, outputPath, mainWindow);
+    captureThread = std::thread(CaptureThreadMain, outputPath, mainWindow, ChosenDeviceId());
   } catch (const std::exception&) {
     // std::system_error when the system has no thread to give;
     // std::bad_alloc when there is no memory for the thread or its path.
@@ -259,6 +264,10 @@ void OnRecordingDone(WindowOps& window) {
     return;
   }
   // Last: the box runs a message loop of its own until it is dismissed.
+  // It went between the check at Start and the thread's opening it.
+  if (outcome == RecordingOutcome::CouldNotStart && startFailure.step == StartStep::GetDevice) {
+    KeepDeviceChoiceCurrent(window, window.ActiveRecordingDevices());
+  }
   const std::wstring box = OutcomeBoxText(outcome, startFailure);
   if (!box.empty()) window.ShowErrorBox(box, L"Error");
 }
@@ -304,6 +313,22 @@ void OnUpdateVisuals(WindowOps& window) {
   notices.seconds = seconds;
   notices.gaps = gaps;
   window.SetStatusText(RecordingStatusText(notices));
+}
+
+void OnDeviceButton(WindowOps& window) {
+  // The choice is fixed from Start until the take is saved or dropped.
+  const bool mayChange = phase == Phase::Idle && !closePending.load();
+  const std::vector<RecordingDevice> devices = window.ActiveRecordingDevices();
+  if (mayChange) KeepDeviceChoiceCurrent(window, devices);
+  const int picked = window.ShowDeviceMenu(DeviceMenu(devices, mayChange));
+  // The menu's own message loop may have started a recording meanwhile.
+  if (mayChange && phase == Phase::Idle) ChooseDevice(window, devices, picked);
+}
+
+void OnDevicesChanged(WindowOps& window) {
+  // While busy, a chosen device that goes ends the recording itself; the
+  // choice is looked at again when the menu opens or at the next Start.
+  if (phase == Phase::Idle && !closePending.load()) KeepDeviceChoiceCurrent(window, window.ActiveRecordingDevices());
 }
 
 void OnClose(WindowOps& window) {

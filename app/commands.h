@@ -1,7 +1,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
+#include "app/device_choice.h"
 #include "state/recorder_state.h"
 
 constexpr unsigned ID_START = 1;
@@ -9,6 +11,7 @@ constexpr unsigned ID_STOP = 2;
 constexpr unsigned ID_LEVEL = 3;
 constexpr unsigned ID_WAVEFORM = 4;
 constexpr unsigned ID_SPECTRUM = 5;
+constexpr unsigned ID_DEVICE = 6;  // the button that opens the device menu
 
 // How a question box was answered; NoAnswer when no box could be shown.
 enum class Answer { Yes, No, NoAnswer };
@@ -46,6 +49,12 @@ class WindowOps {
   // A string value under HKCU\Software\Vellora; empty when there is none.
   virtual std::wstring ReadSetting(const std::wstring& name) = 0;
   virtual void WriteSetting(const std::wstring& name, const std::wstring& value) = 0;
+  // IMMDeviceEnumerator::EnumAudioEndpoints(eCapture, DEVICE_STATE_ACTIVE):
+  // each device's id and PKEY_Device_FriendlyName; empty when there is none.
+  virtual std::vector<RecordingDevice> ActiveRecordingDevices() = 0;
+  // TrackPopupMenu below the device button, with TPM_RETURNCMD: the index
+  // of the entry picked, or -1. Runs a message loop of its own meanwhile.
+  virtual int ShowDeviceMenu(const std::vector<DeviceMenuItem>& items) = 0;
 };
 
 // Handlers of the user-interface thread, one per message or command.
@@ -62,6 +71,12 @@ void OnTakeSaved(WindowOps& window);
 void OnCaptureStalled(WindowOps& window);
 void OnWriteFailed(WindowOps& window);
 void OnUpdateVisuals(WindowOps& window);
+// The device button: the menu of recording devices, which picks the one
+// the next recording records.
+void OnDeviceButton(WindowOps& window);
+// WM_DEVICES_CHANGED: a recording device came or went, or Windows' default
+// changed.
+void OnDevicesChanged(WindowOps& window);
 void OnClose(WindowOps& window);
 void OnDestroy(WindowOps& window);
 // WM_ENDSESSION: when the session really ends, the recording is written,

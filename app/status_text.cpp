@@ -13,11 +13,13 @@ constexpr std::uint32_t AUDCLNT_E_DEVICE_IN_USE = 0x8889000A;
 constexpr std::uint32_t E_ACCESSDENIED = 0x80070005;
 constexpr std::uint32_t E_NOTFOUND = 0x80070490;  // HRESULT_FROM_WIN32(ERROR_NOT_FOUND)
 
-// Why a recording could not start, in the user's words.
-const wchar_t* StartFailureCause(const StartFailure& failure) {
+// Why a recording could not start, in the user's words; a device the user
+// chose is named so.
+std::wstring StartFailureCause(const StartFailure& failure) {
+  const std::wstring device = failure.chosenDevice ? L"the chosen microphone" : L"the recording device";
   switch (failure.code) {
-    case static_cast<std::uint32_t>(RESULT_DEVICE_INVALIDATED): return L"the recording device was disconnected";
-    case AUDCLNT_E_DEVICE_IN_USE: return L"the recording device is in use by another program";
+    case static_cast<std::uint32_t>(RESULT_DEVICE_INVALIDATED): return device + L" was disconnected";
+    case AUDCLNT_E_DEVICE_IN_USE: return device + L" is in use by another program";
     case static_cast<std::uint32_t>(RESULT_SERVICE_NOT_RUNNING): return L"the Windows audio service is not running";
     case E_ACCESSDENIED:
       return L"access to the microphone was denied (see the microphone privacy settings)";
@@ -28,16 +30,17 @@ const wchar_t* StartFailureCause(const StartFailure& failure) {
     case StartStep::GetDefaultAudioEndpoint:
       return failure.code == E_NOTFOUND ? L"no recording device is available"
                                         : L"the default recording device could not be found";
-    case StartStep::ActivateAudioClient: return L"the recording device could not be opened";
-    case StartStep::GetMixFormat: return L"the recording device did not report its format";
-    case StartStep::Initialize: return L"the recording device refused the recording stream";
-    case StartStep::GetCaptureService: return L"the recording device offers no capture stream";
-    case StartStep::Start: return L"the recording device could not be started";
+    case StartStep::GetDevice: return device + L" is not connected";
+    case StartStep::ActivateAudioClient: return device + L" could not be opened";
+    case StartStep::GetMixFormat: return device + L" did not report its format";
+    case StartStep::Initialize: return device + L" refused the recording stream";
+    case StartStep::GetCaptureService: return device + L" offers no capture stream";
+    case StartStep::Start: return device + L" could not be started";
     case StartStep::StartAnalysisWorker: return L"no thread could be started for the spectrum";
     case StartStep::StartFileWriter: return L"no thread could be started for writing the file";
     case StartStep::None: break;
   }
-  return L"the recording device could not be used";
+  return device + L" could not be used";
 }
 
 std::wstring HexCode(std::uint32_t code) {

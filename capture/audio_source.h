@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "capture/capture_format.h"
 
@@ -23,6 +24,9 @@ constexpr std::int64_t CAPTURE_BUFFER_DURATION = 10'000'000;  // 100 ns units: o
 // name what became of the device, at whichever call they come.
 constexpr auto RESULT_DEVICE_INVALIDATED = static_cast<AudioResult>(0x88890004u);
 constexpr auto RESULT_SERVICE_NOT_RUNNING = static_cast<AudioResult>(0x88890010u);
+// HRESULT_FROM_WIN32(ERROR_NOT_FOUND): no such device.
+constexpr auto RESULT_NOT_FOUND = static_cast<AudioResult>(0x80070490u);
+constexpr std::uint32_t ENDPOINT_ACTIVE = 1;  // DEVICE_STATE_ACTIVE
 
 // The objects the thread acquires, in the order it acquires them.
 enum class AudioObject { Enumerator, Device, AudioClient, CaptureClient };
@@ -34,6 +38,8 @@ class AudioSource {
   virtual void InitializeCom() = 0;                    // CoInitialize(nullptr)
   virtual AudioResult CreateDeviceEnumerator() = 0;    // CoCreateInstance(MMDeviceEnumerator)
   virtual AudioResult GetDefaultAudioEndpoint() = 0;   // eCapture, eConsole
+  virtual AudioResult GetDevice(const std::wstring& endpointId) = 0;  // IMMDeviceEnumerator::GetDevice
+  virtual AudioResult GetState(std::uint32_t& state) = 0;             // IMMDevice::GetState
   virtual AudioResult ActivateAudioClient() = 0;       // IMMDevice::Activate(IAudioClient)
   virtual AudioResult GetMixFormat(CaptureFormat& format) = 0;
   // IAudioClient::Initialize in shared mode, polled. Without a format, with

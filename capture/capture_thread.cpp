@@ -37,14 +37,28 @@ bool Succeeded(AudioResult result, StartStep step, StartFailure& failure) {
   return false;
 }
 
-// Opens the default device and reads its shared-mode format. Returns false
-// at the first failing step.
-bool OpenDevice(AudioSource& source, CaptureFormat& format, Acquired& acquired, StartFailure& failure) {
-  // 1. Device enumerator, default capture endpoint, audio client.
+// Opens the device (the default one when deviceId is empty) and reads its
+// shared-mode format. Returns false at the first failing step.
+bool OpenDevice(AudioSource& source, const std::wstring& deviceId, CaptureFormat& format, Acquired& acquired,
+                StartFailure& failure) {
+  // 1. Device enumerator, the capture endpoint, audio client.
   if (!Succeeded(source.CreateDeviceEnumerator(), StartStep::CreateDeviceEnumerator, failure)) return false;
   acquired.Mark(AudioObject::Enumerator);
-  if (!Succeeded(source.GetDefaultAudioEndpoint(), StartStep::GetDefaultAudioEndpoint, failure)) return false;
-  acquired.Mark(AudioObject::Device);
+  if (deviceId.empty()) {
+    if (!Succeeded(source.GetDefaultAudioEndpoint(), StartStep::GetDefaultAudioEndpoint, failure)) return false;
+    acquired.Mark(AudioObject::Device);
+  } else {
+    // Windows keeps unplugged devices by their id: one that is not active
+    // is as good as gone.
+    if (!Succeeded(source.GetDevice(deviceId), StartStep::GetDevice, failure)) return false;
+    acquired.Mark(AudioObject::Device);
+    std::uint32_t state = 0;
+    if (!Succeeded(source.GetState(state), StartStep::GetDevice, failure)) return false;
+    if (state != ENDPOINT_ACTIVE) {
+      failure = {StartStep::GetDevice, static_cast<std::uint32_t>(RESULT_NOT_FOUND)};
+      return false;
+    }
+  }
   if (!Succeeded(source.ActivateAudioClient(), StartStep::ActivateAudioClient, failure)) return false;
   acquired.Mark(AudioObject::AudioClient);
   // 2. The shared-mode format.
@@ -242,7 +256,7 @@ RecordingOutcome SavedOutcome(CaptureEnd end, AudioResult failureCode) {
 }  // namespace
 
 void RecordFromSource(AudioSource& source, const std::wstring& path, WindowHandle window,
-                      const RecordingLimits& limits) {
+                      const RecordingLimits& limits, const std::wstring& deviceId) {
   captureActive.store(true);
   source.InitializeCom();
 
@@ -250,7 +264,7 @@ void RecordFromSource(AudioSource& source, const std::wstring& path, WindowHandl
   CaptureFormat format;
   StartFailure failure;
   RecordingOutcome refused = RecordingOutcome::None;
-  if (!OpenDevice(source, format, acquired, failure)) {
+  if (!OpenDevice(source, deviceId, format, acquired, failure)) {
     refused = RecordingOutcome::CouldNotStart;
   } else if (SampleEncodingOf(format) == SampleEncoding::Unsupported) {
     // Checked before the stream exists: its packets could not be read.
@@ -266,6 +280,7 @@ void RecordFromSource(AudioSource& source, const std::wstring& path, WindowHandl
     }
   }
   if (refused != RecordingOutcome::None) {
+    failure.chosenDevice = !deviceId.empty();
     // Nothing was captured and no file exists; the window still needs to
     // hear that the recording is over, once everything has been released.
     Teardown(source, acquired);
@@ -326,9 +341,9 @@ void RecordFromSource(AudioSource& source, const std::wstring& path, WindowHandl
   Teardown(source, acquired);
 }
 
-void CaptureThreadMain(std::wstring path, WindowHandle window) {
+void CaptureThreadMain(std::wstring path, WindowHandle window, std::wstring deviceId) {
   const auto source = CreateDefaultAudioSource();
-  RecordFromSource(*source, path, window);
+  RecordFromSource(*source, path, window, {}, deviceId);
 }
 
 void SaveTakeMain(std::wstring path, WindowHandle window) {

@@ -11,11 +11,11 @@
 #include "capture/wav_writer.h"
 #include "state/notifier.h"
 
-// Body of the recording thread: records the default device into the file at
-// path until isRecording is cleared, the file being written as it goes. Ends every
+// Body of the recording thread: records the device of endpoint id deviceId
+// (Windows' default recording device when empty) into the file at path until isRecording is cleared, the file being written as it goes. Ends every
 // recording, whatever became of it, by storing recordingOutcome and posting
 // WM_RECORDING_DONE to window.
-void CaptureThreadMain(std::wstring path, WindowHandle window);
+void CaptureThreadMain(std::wstring path, WindowHandle window, std::wstring deviceId);
 
 // The limits a recording runs under; tests shrink them.
 struct RecordingLimits {
@@ -41,4 +41,4 @@ void SaveTakeMain(std::wstring path, WindowHandle window);
 
 // The same on a given source.
 void RecordFromSource(AudioSource& source, const std::wstring& path, WindowHandle window,
-                      const RecordingLimits& limits = {});
+                      const RecordingLimits& limits = {}, const std::wstring& deviceId = {});

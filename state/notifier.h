@@ -20,5 +20,7 @@ constexpr unsigned WM_RECORDING_SAVING = 0x8005;   // WM_APP + 5
 constexpr unsigned WM_TAKE_SAVED = 0x8006;         // WM_APP + 6
 // The file stopped taking the recording while it runs; liveWriteError says why.
 constexpr unsigned WM_WRITE_FAILED = 0x8007;       // WM_APP + 7
+// A recording device came or went, or Windows' default one changed.
+constexpr unsigned WM_DEVICES_CHANGED = 0x8008;    // WM_APP + 8
 
 void PostNotification(WindowHandle target, unsigned message);

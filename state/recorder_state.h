@@ -43,6 +43,7 @@ enum class StartStep : std::uint8_t {
   None,
   CreateDeviceEnumerator,
   GetDefaultAudioEndpoint,
+  GetDevice,  // the device the user chose, by its endpoint id
   ActivateAudioClient,
   GetMixFormat,
   Initialize,
@@ -55,6 +56,7 @@ enum class StartStep : std::uint8_t {
 struct StartFailure {
   StartStep step = StartStep::None;
   std::uint32_t code = 0;  // the platform's result (an HRESULT); 0 when there is none
+  bool chosenDevice = false;  // the device was the one the user chose, not Windows' default
 };
 
 // A take whose file could not be written, kept in memory until the user

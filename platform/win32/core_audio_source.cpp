@@ -7,21 +7,9 @@
 #include <memory>
 
 #include "capture/audio_source.h"
+#include "platform/win32/core_audio_ids.h"
 
 namespace {
-
-// The identifiers of the Core Audio objects, spelled out here so that the
-// program does not depend on which of them an SDK's import libraries carry.
-namespace coreaudio {
-constexpr GUID CLSID_MMDeviceEnumerator = {
-    0xBCDE0395, 0xE52F, 0x467C, {0x8E, 0x3D, 0xC4, 0x57, 0x92, 0x91, 0x69, 0x2E}};
-constexpr GUID IID_IMMDeviceEnumerator = {
-    0xA95664D2, 0x9614, 0x4F35, {0xA7, 0x46, 0xDE, 0x8D, 0xB6, 0x36, 0x17, 0xE6}};
-constexpr GUID IID_IAudioClient = {
-    0x1CB9AD4C, 0xDBFA, 0x4C32, {0xB1, 0x78, 0xC2, 0xF5, 0x68, 0xA7, 0x03, 0xB2}};
-constexpr GUID IID_IAudioCaptureClient = {
-    0xC8ADBD64, 0xE71E, 0x48A0, {0xA4, 0xDE, 0x18, 0x5C, 0x39, 0x5C, 0xD3, 0x17}};
-}  // namespace coreaudio
 
 // One call of Core Audio or COM per operation; the recording thread decides
 // what to do with each result.
@@ -36,6 +24,17 @@ class CoreAudioSource final : public AudioSource {
 
   AudioResult GetDefaultAudioEndpoint() override {
     return enumerator->GetDefaultAudioEndpoint(eCapture, eConsole, &device);
+  }
+
+  AudioResult GetDevice(const std::wstring& endpointId) override {
+    return enumerator->GetDevice(endpointId.c_str(), &device);
+  }
+
+  AudioResult GetState(std::uint32_t& state) override {
+    DWORD deviceState = 0;
+    const HRESULT result = device->GetState(&deviceState);
+    state = deviceState;
+    return result;
   }
 
   AudioResult ActivateAudioClient() override {

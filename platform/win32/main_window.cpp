@@ -9,6 +9,7 @@
 #include "app/commands.h"
 #include "display/panels.h"
 #include "platform/win32/gdi_painter.h"
+#include "platform/win32/recording_devices.h"
 #include "platform/win32/win32_handles.h"
 #include "state/recorder_state.h"
 
@@ -18,9 +19,10 @@ namespace {
 // is active, given back to it when the window is activated again.
 HWND focusedControl = nullptr;
 
-// The six controls; written once in WM_CREATE, UI thread only.
+// The seven controls; written once in WM_CREATE, UI thread only.
 HWND startButton = nullptr;
 HWND stopButton = nullptr;
+HWND deviceButton = nullptr;
 HWND statusLabel = nullptr;
 HWND levelPanel = nullptr;
 HWND waveformPanel = nullptr;
@@ -38,7 +40,7 @@ HFONT messageFont = nullptr;
 constexpr DWORD OWNER_DRAWN_PANEL = WS_CHILD | WS_VISIBLE | SS_OWNERDRAW;
 const wchar_t* const SETTINGS_KEY = L"Software\\Vellora";
 
-// The six controls at 96 DPI, in the order they are created; every other
+// The seven controls at 96 DPI, in the order they are created; every other
 // DPI scales each coordinate and size as MulDiv does (ScaleToDpi).
 struct ControlSpec {
   HWND* handle;
@@ -53,6 +55,8 @@ struct ControlSpec {
 const ControlSpec CONTROLS[] = {
     {&startButton, L"BUTTON", L"Start Recording", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 20, 20, 140, 30, ID_START},
     {&stopButton, L"BUTTON", L"Stop", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 180, 20, 80, 30, ID_STOP},
+    // Opens the menu of recording devices; right-aligned with the panels.
+    {&deviceButton, L"BUTTON", L"Microphone", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 280, 20, 80, 30, ID_DEVICE},
     // One line; a path too long for it loses folders, never its file name or
     // what follows; an & in a path is not a mnemonic.
     {&statusLabel, L"STATIC", L"Ready", WS_CHILD | WS_VISIBLE | SS_PATHELLIPSIS | SS_NOPREFIX, 20, 60, 340, 20, 0},
@@ -113,7 +117,7 @@ HFONT CreateMessageFont(int dpi) {
 void ApplyMessageFont() {
   HFONT font = CreateMessageFont(windowDpi);
   if (font == nullptr) return;  // the controls keep the font they have
-  for (HWND control : {startButton, stopButton, statusLabel, spectrumPanel}) {
+  for (HWND control : {startButton, stopButton, deviceButton, statusLabel, spectrumPanel}) {
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
   }
   if (messageFont != nullptr) DeleteObject(messageFont);
@@ -163,12 +167,10 @@ class MainWindowOps final : public WindowOps {
     if (GetActiveWindow() == window) SetFocus(focusedControl);
   }
   void DisableButtons() override {
-    EnableWindow(startButton, FALSE);
-    EnableWindow(stopButton, FALSE);
+    for (HWND button : {startButton, stopButton, deviceButton}) EnableWindow(button, FALSE);
   }
   void EnableButtons() override {
-    EnableWindow(startButton, TRUE);
-    EnableWindow(stopButton, TRUE);
+    for (HWND button : {startButton, stopButton, deviceButton}) EnableWindow(button, TRUE);
   }
   void InvalidatePanels() override {
     InvalidateRect(waveformPanel, nullptr, TRUE);
@@ -197,6 +199,24 @@ class MainWindowOps final : public WindowOps {
     RegSetKeyValueW(HKEY_CURRENT_USER, SETTINGS_KEY, name.c_str(), REG_SZ, value.c_str(),
                     static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
   }
+  std::vector<RecordingDevice> ActiveRecordingDevices() override { return ListRecordingDevices(); }
+  int ShowDeviceMenu(const std::vector<DeviceMenuItem>& items) override {
+    HMENU menu = CreatePopupMenu();
+    if (menu == nullptr) return -1;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      // A name's "&" is not a mnemonic.
+      std::wstring text;
+      for (wchar_t c : items[i].text) text += c == L'&' ? L"&&" : std::wstring(1, c);
+      AppendMenuW(menu, MF_STRING | (items[i].checked ? MF_CHECKED : 0u) | (items[i].enabled ? 0u : MF_GRAYED),
+                  i + 1, text.c_str());
+    }
+    RECT button;
+    GetWindowRect(deviceButton, &button);
+    const int picked = static_cast<int>(TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTALIGN | TPM_TOPALIGN,
+                                                       button.right, button.bottom, 0, window, nullptr));
+    DestroyMenu(menu);
+    return picked - 1;  // 0: nothing picked
+  }
 
  private:
   HWND window;
@@ -221,6 +241,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       CreateControls(window);
       ApplyMessageFont();
       mainWindow = ToWindowHandle(window);
+      WatchRecordingDevices(window);
       return 0;
     case WM_COMMAND:
       OnCommand(ops, LOWORD(wParam));
@@ -250,7 +271,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       // Enter presses the focused button (IsDialogMessage asks for the
       // window's default one), not the control whose id is IDOK.
       HWND focus = GetFocus();
-      if (focus != startButton && focus != stopButton) return 0;
+      if (focus != startButton && focus != stopButton && focus != deviceButton) return 0;
       return MAKELRESULT(GetDlgCtrlID(focus), DC_HASDEFID);
     }
     case WM_UPDATE_VISUALS:
@@ -280,7 +301,11 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_CLOSE:
       OnClose(ops);
       return 0;
+    case WM_DEVICES_CHANGED:
+      OnDevicesChanged(ops);
+      return 0;
     case WM_DESTROY:
+      StopWatchingRecordingDevices();
       OnDestroy(ops);
       return 0;
     case WM_DRAWITEM:
@@ -291,6 +316,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 }
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+  // Core Audio on this thread too: the device menu lists the devices, and
+  // the window hears when they change.
+  const bool comReady = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
   // The program's own icon in the title bar, the taskbar and Alt+Tab, at
   // the sizes Windows draws there.
   WNDCLASSEXW windowClass{};
@@ -329,5 +357,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     DispatchMessageW(&message);
   }
   if (messageFont != nullptr) DeleteObject(messageFont);
+  if (comReady) CoUninitialize();
   return 0;
 }

@@ -114,6 +114,14 @@ class FakeWindow : public WindowOps {
   std::wstring DocumentsFolder() override { return documents; }
   std::wstring ReadSetting(const std::wstring& name) override { return settings[name]; }
   void WriteSetting(const std::wstring& name, const std::wstring& value) override { settings[name] = value; }
+  std::vector<RecordingDevice> devices;        // the active recording devices
+  std::vector<std::vector<DeviceMenuItem>> menus;  // every menu shown
+  int menuPick = -1;                           // the entry the user picks
+  std::vector<RecordingDevice> ActiveRecordingDevices() override { return devices; }
+  int ShowDeviceMenu(const std::vector<DeviceMenuItem>& items) override {
+    menus.push_back(items);
+    return menuPick;
+  }
 };
 
 // The message loop of the test: hands posted notifications to their
@@ -672,3 +680,74 @@ TEST_F(Commands, StartIsRefusedUntilTheStoppedRecordingIsSaved) {
 }
 
 }  // namespace
+
+// The device menu: the pick is what the next recording opens and what the
+// next start remembers; it cannot change while a recording runs; a chosen
+// device that goes is never swapped for another unasked.
+TEST_F(Commands, ChosenDeviceIsRecordedRememberedAndGivenUpOnlyAloud) {
+  const std::wstring gone = L"Microphone not connected: the default device is chosen.";
+  std::wstring opened = L"(none)";
+  ScriptedAudioSource* source = nullptr;
+  testAudioSourceFactory = [&] {
+    auto live = LiveSource();
+    source = static_cast<ScriptedAudioSource*>(live.get());
+    return live;
+  };
+  window.devices = {{L"{headset}", L"Headset"}, {L"{usb}", L"USB & Mic"}};
+  window.menuPick = 2;
+  OnCommand(window, ID_DEVICE);
+  ASSERT_EQ(window.menus.size(), 1u);
+  const std::vector<DeviceMenuItem>& menu = window.menus[0];
+  ASSERT_EQ(menu.size(), 3u);
+  EXPECT_EQ(menu[0].text + L"|" + menu[1].text + L"|" + menu[2].text, L"Default device|Headset|USB & Mic");
+  EXPECT_TRUE(menu[0].checked && !menu[1].checked && !menu[2].checked && menu[0].enabled && menu[2].enabled);
+  EXPECT_EQ(window.settings[L"RecordingDevice"], L"{usb}");
+  EXPECT_EQ(window.settings[L"RecordingDeviceName"], L"USB & Mic");
+  EXPECT_EQ(window.status, L"Microphone: USB & Mic");
+
+  ASSERT_TRUE(StartRecordingTo(PathOf("usb.wav")));
+  opened = source->openedDevice;  // written before the thread posted that it records
+  window.menuPick = 0;
+  OnCommand(window, ID_DEVICE);  // while recording: shown, disabled, and a pick changes nothing
+  ASSERT_EQ(window.menus.size(), 2u);
+  EXPECT_TRUE(window.menus[1][2].checked && !window.menus[1][0].enabled && !window.menus[1][2].enabled);
+  OnCommand(window, ID_STOP);
+  ASSERT_TRUE(PumpUntil([] { return !captureThread.joinable(); }));
+  EXPECT_EQ(opened, L"{usb}");
+  EXPECT_EQ(ChosenDeviceId(), L"{usb}");
+
+  // Unplugged while idle: said at once; the next start still remembers it.
+  window.devices = {{L"{headset}", L"Headset"}};
+  OnDevicesChanged(window);
+  EXPECT_EQ(window.status, gone);
+  EXPECT_EQ(ChosenDeviceId(), L"");
+  EXPECT_EQ(window.settings[L"RecordingDevice"], L"{usb}");
+
+  // Back at the next start: chosen again. Gone at Start: no dialog, said so.
+  window.devices = {{L"{usb}", L"USB & Mic"}};
+  OnStartup(window);
+  EXPECT_EQ(ChosenDeviceId(), L"{usb}");
+  window.devices.clear();
+  const int dialogs = window.dialogs;
+  OnCommand(window, ID_START);
+  EXPECT_EQ(window.dialogs, dialogs);
+  EXPECT_EQ(window.status, gone);
+
+  // Gone between the check at Start and the thread's opening it.
+  window.devices = {{L"{usb}", L"USB & Mic"}};
+  OnStartup(window);
+  testAudioSourceFactory = [&] {
+    window.devices.clear();
+    auto unplugged = LiveSource();
+    static_cast<ScriptedAudioSource*>(unplugged.get())->deviceState = 4;  // DEVICE_STATE_NOTPRESENT
+    return unplugged;
+  };
+  window.answers = {PathOf("never.wav")};
+  OnCommand(window, ID_START);
+  ASSERT_TRUE(PumpUntil([] { return !captureThread.joinable(); }));
+  EXPECT_EQ(window.status, gone);
+  ASSERT_FALSE(window.boxes.empty());
+  EXPECT_EQ(window.boxes.back().text,
+            L"Could not start recording: the chosen microphone is not connected (error 0x80070490). Nothing was saved.");
+  EXPECT_EQ(ChosenDeviceId(), L"");
+}

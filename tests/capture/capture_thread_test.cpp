@@ -65,12 +65,13 @@ class RecordingThread : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir); }
 
   // Runs one recording on a thread of its own, as the window would.
-  void Record(ScriptedAudioSource& source, const RecordingLimits& limits = {}, std::wstring file = {}) {
+  void Record(ScriptedAudioSource& source, const RecordingLimits& limits = {}, std::wstring file = {},
+              const std::wstring& deviceId = {}) {
     if (file.empty()) file = path.wstring();
     isRecording.store(true);
     RunWithWatchdog(
         [&] {
-          std::thread recording(RecordFromSource, std::ref(source), file, window, std::cref(limits));
+          std::thread recording(RecordFromSource, std::ref(source), file, window, std::cref(limits), deviceId);
           recording.join();
         },
         60s, "recording thread");
@@ -166,6 +167,8 @@ TEST_F(RecordingThread, SetupFailureAtAnyStepLeavesNoFileAndReleasesWhatItHad) {
     const char* step;
     StartStep failedStep;
     std::vector<std::string> released;
+    std::wstring device = {};  // the chosen device's id; empty for the default
+    std::uint32_t state = ENDPOINT_ACTIVE;
   } cases[] = {
       {"CreateDeviceEnumerator", StartStep::CreateDeviceEnumerator, {}},
       {"GetDefaultAudioEndpoint", StartStep::GetDefaultAudioEndpoint, {"Release(Enumerator)"}},
@@ -179,6 +182,11 @@ TEST_F(RecordingThread, SetupFailureAtAnyStepLeavesNoFileAndReleasesWhatItHad) {
        {"FreeMixFormat", "Release(AudioClient)", "Release(Device)", "Release(Enumerator)"}},
       {"Start", StartStep::Start,
        {"FreeMixFormat", "Release(CaptureClient)", "Release(AudioClient)", "Release(Device)", "Release(Enumerator)"}},
+      {"GetDevice", StartStep::GetDevice, {"Release(Enumerator)"}, L"{chosen}"},
+      {"GetState", StartStep::GetDevice, {"Release(Device)", "Release(Enumerator)"}, L"{chosen}"},
+      // Unplugged: Windows still knows the id.
+      {"GetState", StartStep::GetDevice, {"Release(Device)", "Release(Enumerator)"}, L"{chosen}", 4},
+      {"ActivateAudioClient", StartStep::ActivateAudioClient, {"Release(Device)", "Release(Enumerator)"}, L"{chosen}"},
   };
   int ran = 0;
   for (const auto& c : cases) {
@@ -187,14 +195,24 @@ TEST_F(RecordingThread, SetupFailureAtAnyStepLeavesNoFileAndReleasesWhatItHad) {
     recordingOutcome.store(RecordingOutcome::None);
     ScriptedAudioSource source(FloatFormat(2, 48000));
     source.AddPacket(FloatPacket({0.5f, 0.5f}, 2));
-    const auto code = static_cast<AudioResult>(0x88890000u + static_cast<unsigned>(ran));
-    source.FailAt(c.step, code, SIZE_MAX, static_cast<AudioResult>(0x80004005u));  // the first code is told
-    Record(source);
+    auto code = static_cast<AudioResult>(0x88890000u + static_cast<unsigned>(ran));
+    source.deviceState = c.state;
+    if (c.state == ENDPOINT_ACTIVE) {
+      source.FailAt(c.step, code, SIZE_MAX, static_cast<AudioResult>(0x80004005u));  // the first code is told
+    } else {
+      code = RESULT_NOT_FOUND;
+    }
+    Record(source, {}, {}, c.device);
 
     EXPECT_FALSE(fs::exists(path));
     EXPECT_EQ(recordingOutcome.load(), RecordingOutcome::CouldNotStart);
     EXPECT_EQ(startFailure.step, c.failedStep);
     EXPECT_EQ(startFailure.code, static_cast<std::uint32_t>(code));
+    EXPECT_EQ(startFailure.chosenDevice, !c.device.empty());
+    EXPECT_EQ(source.openedDevice, c.device);
+    if (!c.device.empty()) {
+      EXPECT_EQ(std::count(source.calls.begin(), source.calls.end(), "GetDefaultAudioEndpoint"), 0);
+    }
     EXPECT_EQ(MessagesTo(window), std::vector<unsigned>{WM_RECORDING_DONE});
     EXPECT_TRUE(isRecording.load()) << "the thread never writes isRecording";
     EXPECT_EQ(source.packetsServed, 0u);
@@ -208,7 +226,7 @@ TEST_F(RecordingThread, SetupFailureAtAnyStepLeavesNoFileAndReleasesWhatItHad) {
     EXPECT_EQ(after, expected);
     ++ran;
   }
-  EXPECT_EQ(ran, 7);
+  EXPECT_EQ(ran, 11);
 }
 
 // The thread shows nothing itself: the window, once it has joined the

@@ -12,10 +12,11 @@
 //   VelloraDriver cancel-dialog         press Cancel in the Save As dialog
 //   VelloraDriver wait-dialog           exit 0 once the Save As dialog is on the screen
 //   VelloraDriver status                print the status line (UTF-8)
-//   VelloraDriver rect client|start|stop|status|level|waveform|spectrum
+//   VelloraDriver rect client|start|stop|device|status|level|waveform|spectrum|menu
+//                                       (menu: the open popup menu, once it is on the screen)
 //                                       print "left top right bottom" in screen pixels
 //   VelloraDriver buttons               print "start stop" enabled states as 1/0
-//   VelloraDriver focus                 print the control with the keyboard focus: start, stop or other
+//   VelloraDriver focus                 print the control with the keyboard focus: start, stop, device or other
 //   VelloraDriver error-box [TITLE]     print the text of an "Error" (or TITLE) box and press OK
 //   VelloraDriver measure TEXT          print "LABEL WIDTH", then TEXT as the status line would show
 //                                       it, both in pixels of the status line's font
@@ -36,15 +37,18 @@ constexpr int WAIT_MS = 10000;
 
 HWND FindMainWindow() { return FindWindowW(L"VelloraApp", L"Vellora"); }
 
-// Polls for a top-level dialog of this title that belongs to the program.
-HWND WaitForDialog(const wchar_t* title) {
+// Polls for a visible top-level window of this class and title.
+HWND WaitForWindow(const wchar_t* className, const wchar_t* title) {
   for (int waited = 0; waited < WAIT_MS; waited += 50) {
-    HWND dialog = FindWindowW(L"#32770", title);
-    if (dialog && IsWindowVisible(dialog)) return dialog;
+    HWND window = FindWindowW(className, title);
+    if (window && IsWindowVisible(window)) return window;
     Sleep(50);
   }
   return nullptr;
 }
+
+// Polls for a top-level dialog of this title that belongs to the program.
+HWND WaitForDialog(const wchar_t* title) { return WaitForWindow(L"#32770", title); }
 
 void PrintUtf8(const std::wstring& text) {
   const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
@@ -71,6 +75,7 @@ int ControlId(const std::wstring& name) {
   if (name == L"level") return 3;
   if (name == L"waveform") return 4;
   if (name == L"spectrum") return 5;
+  if (name == L"device") return 6;
   return -1;
 }
 
@@ -149,8 +154,12 @@ int wmain(int argc, wchar_t** argv) {
     return 0;
   }
   if (command == L"rect") {
-    const int id = ControlId(argument);
+    int id = ControlId(argument);
     HWND control = argument == L"client" ? main : GetDlgItem(main, id);
+    if (argument == L"menu") {
+      control = WaitForWindow(L"#32768", nullptr);
+      id = 0;
+    }
     if ((id < 0 && control != main) || !control) return Fail("no such control");
     RECT rect;
     if (control == main) {
@@ -173,7 +182,7 @@ int wmain(int argc, wchar_t** argv) {
     info.cbSize = sizeof info;
     if (!GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &info)) return Fail("no thread information");
     const int id = info.hwndFocus != nullptr && GetParent(info.hwndFocus) == main ? GetDlgCtrlID(info.hwndFocus) : -1;
-    PrintUtf8(id == 1 ? L"start" : id == 2 ? L"stop" : L"other");
+    PrintUtf8(id == 1 ? L"start" : id == 2 ? L"stop" : id == 6 ? L"device" : L"other");
     return 0;
   }
   if (command == L"measure") {

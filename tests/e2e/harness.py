@@ -234,11 +234,19 @@ class Session:
 
     # -- the microphone and the screen ------------------------------------
 
-    def play_tone(self, frequency, seconds=60):
+    def play_tone(self, frequency, seconds=60, device="mic", rate=None, channels=None):
+        rate, channels = rate or self.rate, channels or self.channels
         tone = self.dir / f"tone_{frequency}.wav"
-        subprocess.run(["sox", "-D", "-n", "-r", str(self.rate), "-c", str(self.channels), "-b", "16", str(tone),
+        subprocess.run(["sox", "-D", "-n", "-r", str(rate), "-c", str(channels), "-b", "16", str(tone),
                         "synth", str(seconds), "sine", str(frequency), "vol", "0.5"], check=True)
-        return self._spawn(["paplay", "-d", "mic", str(tone)], env=self.env)
+        return self._spawn(["paplay", "-d", device, str(tone)], env=self.env)
+
+    def add_microphone(self, name, rate, channels):
+        """Plugs in one more virtual microphone: a null sink, whose monitor
+        source Wine lists as "Monitor of NAME". Returns its module's index."""
+        return subprocess.run(["pactl", "load-module", "module-null-sink", f"sink_name={name}", f"rate={rate}",
+                               f"channels={channels}", f"sink_properties=device.description={name}"],
+                              env=self.env, check=True, capture_output=True, text=True, timeout=30).stdout.strip()
 
     def play_tones(self, frequencies, seconds=60):
         """A different tone on each channel of the microphone, in channel order."""
@@ -250,9 +258,10 @@ class Session:
                         "synth", str(seconds)] + synth + ["vol", "0.5"], check=True)
         return self._spawn(["paplay", "-d", "mic", str(tone)], env=self.env)
 
-    def remove_microphone(self):
-        """Unplugs the virtual microphone: its sink, and so the monitor source, goes away."""
-        subprocess.run(["pactl", "unload-module", "module-null-sink"], env=self.env, check=True, timeout=30)
+    def remove_microphone(self, module="module-null-sink"):
+        """Unplugs the virtual microphone (or the one of that module index): its
+        sink, and so the monitor source, goes away."""
+        subprocess.run(["pactl", "unload-module", module], env=self.env, check=True, timeout=30)
 
     def screenshot(self, name):
         path = self.dir / f"{name}.png"

@@ -168,7 +168,7 @@ def status_table_texts():
             continue
         text = (match.group(1).replace("PATH", r"C:\Users\Someone\Documents\Interviews\Interview 12.wav")
                 .replace("0xCODE", "0x8889000F").replace("N s", "999 s").replace("0:42", "9:59:59")
-                .replace("(1 gap)", "(9999 gaps)"))
+                .replace("(1 gap)", "(9999 gaps)").replace("NAME", "Microphone Array (Realtek(R) Audio)"))
         texts += [text.replace("CAUSE", cause) for cause in SHORT_CAUSES] if "CAUSE" in text else [text]
     return texts
 
@@ -208,11 +208,14 @@ def check_panels(session, shot, tone, dpi=96):
     check(label_red > 20, "no peak label")
 
 
-def check_wav(path, session, tone, recorded_seconds):
+def check_wav(path, session, tone, recorded_seconds, rate=None, channels=None):
+    """The file holds the tone for the time recorded, at the device's rate
+    and channel count (the session's microphone's unless given)."""
+    rate, channels = rate or session.rate, channels or session.channels
     check_header(path)
     params, samples = read_wav(path)
-    check(params.nchannels == session.channels, f"{params.nchannels} channels, device has {session.channels}")
-    check(params.framerate == session.rate, f"rate {params.framerate}, device has {session.rate}")
+    check(params.nchannels == channels, f"{params.nchannels} channels, device has {channels}")
+    check(params.framerate == rate, f"rate {params.framerate}, device has {rate}")
     check(params.sampwidth == 2 and params.comptype == "NONE", "not 16-bit PCM")
     # Wine's capture from PulseAudio runs up to about a second and a half
     # behind; what was still in flight at Stop is not in the file.
@@ -594,7 +597,7 @@ def case_keyboard(session):
 
 
 CONTROL_PLACES = {  # left, top, width, height at 96 DPI, in the client area
-    "start": (20, 20, 140, 30), "stop": (180, 20, 80, 30), "status": (20, 60, 340, 20),
+    "start": (20, 20, 140, 30), "stop": (180, 20, 80, 30), "device": (280, 20, 80, 30), "status": (20, 60, 340, 20),
     "level": (20, 90, 340, 20), "waveform": (20, 120, 340, 40), "spectrum": (20, 170, 340, 40),
 }
 
@@ -635,6 +638,78 @@ def case_dpi_144(session):
     finally:
         subprocess.run(["wine", "reg", "add", key, "/v", "LogPixels", "/t", "REG_DWORD", "/d", "96", "/f"],
                        env=session.env, capture_output=True, timeout=60)
+
+
+def case_choose_device(session):
+    """Two microphones: the one picked from the device menu (with the mouse,
+    then with the keyboard) is recorded at its own rate and channel count,
+    and again after a restart; gone at the next start, the default is
+    recorded, and the status line says so first."""
+    usb = session.add_microphone("USBMic", 44100, 1)
+    session.play_tone(1000, seconds=150)
+    usb_tone = session.play_tone(2500, seconds=150, device="USBMic", rate=44100, channels=1)
+    picked = "Microphone: Monitor of USBMic"
+
+    def record_usb(name):
+        path = session.dir / name
+        recorded, _ = record_started(session, windows_path(path), None, 3.0)
+        session.wait_for_status(saved_to(windows_path(path)), '"Saved to: " and the path')
+        check_wav(path, session, 2500, recorded, rate=44100, channels=1)
+
+    def keys(*names):
+        subprocess.run(["xdotool", "key", "--delay", "150", *names], env=session.env, check=True, timeout=30)
+
+    def restart():
+        session.driver("close")
+        check(session.wait_for_exit() == 0, "exit code is not 0")
+        session.start_app()
+
+    # The mouse: the button, then the last entry, the device plugged in last.
+    session.start_app()
+    left, top, right, bottom = session.rect("device")
+    subprocess.run(["xdotool", "mousemove", str((left + right) // 2), str((top + bottom) // 2), "click", "1"],
+                   env=session.env, check=True, timeout=30)
+    left, top, right, bottom = map(int, session.driver("rect", "menu").split())
+    subprocess.run(["xdotool", "mousemove", str((left + right) // 2), str(bottom - 10), "click", "1"],
+                   env=session.env, check=True, timeout=30)
+    session.wait_for_status(lambda s: s == picked, repr(picked))
+    record_usb("usb.wav")
+
+    # Remembered at the next start. The keyboard: Tab to the button, Space
+    # opens the menu, the arrows and Enter pick.
+    restart()
+    record_usb("usb_again.wav")
+    window = subprocess.run(["xdotool", "search", "--name", "^Vellora$"], env=session.env, capture_output=True,
+                            text=True, check=True).stdout.split()[0]
+    subprocess.run(["xdotool", "windowfocus", "--sync", window], env=session.env, check=True, timeout=30)
+    keys("Tab", "Tab")
+    check(session.driver("focus") == "device", "Tab does not reach the device button")
+    keys("space")
+    session.driver("rect", "menu")
+    keys("Down", "Return")
+    session.wait_for_status(lambda s: s == "Microphone: Default device", '"Microphone: Default device"')
+    keys("space")
+    session.driver("rect", "menu")
+    keys("Down", "Down", "Down", "Down", "Return")  # the fourth entry, as in the mouse's menu
+    session.wait_for_status(lambda s: s == picked, repr(picked))
+
+    # Unplugged, then started: the default, said aloud, and recorded. Its
+    # tone first: PulseAudio would move it to the default microphone.
+    usb_tone.kill()
+    usb_tone.wait()
+    session.remove_microphone(usb)
+    restart()
+    status = session.status()
+    check(status == "Microphone not connected: the default device is chosen.", f"status at start: {status!r}")
+    path = session.dir / "default.wav"
+    recorded, _ = record_started(session, windows_path(path), None, 3.0)
+    session.wait_for_status(saved_to(windows_path(path)), '"Saved to: " and the path')
+    check_wav(path, session, 1000, recorded)
+    session.driver("close")
+    check(session.wait_for_exit() == 0, "exit code is not 0")
+
+
+case_choose_device.session = dict(channels=2)
 
 
 def case_status_texts(session):
@@ -703,6 +778,7 @@ CASES = {
     "device_removed": case_device_removed,
     "close_while_starting": case_close_while_starting,
     "status_texts": case_status_texts,
+    "choose_device": case_choose_device,
     "keyboard": case_keyboard,
     "dpi_144": case_dpi_144,
     "killed_while_recording": case_killed_while_recording,

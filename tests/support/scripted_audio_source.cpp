@@ -34,6 +34,14 @@ AudioResult ScriptedAudioSource::Call(const char* operation) {
 void ScriptedAudioSource::InitializeCom() { calls.emplace_back("InitializeCom"); }
 AudioResult ScriptedAudioSource::CreateDeviceEnumerator() { return Call("CreateDeviceEnumerator"); }
 AudioResult ScriptedAudioSource::GetDefaultAudioEndpoint() { return Call("GetDefaultAudioEndpoint"); }
+AudioResult ScriptedAudioSource::GetDevice(const std::wstring& endpointId) {
+  openedDevice = endpointId;
+  return Call("GetDevice");
+}
+AudioResult ScriptedAudioSource::GetState(std::uint32_t& state) {
+  state = deviceState;
+  return Call("GetState");
+}
 AudioResult ScriptedAudioSource::ActivateAudioClient() { return Call("ActivateAudioClient"); }
 
 AudioResult ScriptedAudioSource::GetMixFormat(CaptureFormat& out) {

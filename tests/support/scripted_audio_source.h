@@ -58,10 +58,14 @@ class ScriptedAudioSource : public AudioSource {
   AudioResult drainedFailure = RESULT_DEVICE_INVALIDATED;
   std::vector<std::uint32_t> released;  // frame counts given to ReleaseBuffer
   std::size_t packetsServed = 0;
+  std::wstring openedDevice;  // the endpoint id given to GetDevice
+  std::uint32_t deviceState = ENDPOINT_ACTIVE;  // what GetState reports
 
   void InitializeCom() override;
   AudioResult CreateDeviceEnumerator() override;
   AudioResult GetDefaultAudioEndpoint() override;
+  AudioResult GetDevice(const std::wstring& endpointId) override;
+  AudioResult GetState(std::uint32_t& state) override;
   AudioResult ActivateAudioClient() override;
   AudioResult GetMixFormat(CaptureFormat& out) override;
   AudioResult Initialize(std::uint32_t streamFlags, std::int64_t bufferDuration,
