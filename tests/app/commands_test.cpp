@@ -37,15 +37,8 @@ bool FitsStatusLine(const std::wstring& text) {
   }
   int width = 0;
   for (const wchar_t c : shown) {
-    if (std::wstring_view(L"iljtfr.,:;!'()[]| I").find(c) != std::wstring_view::npos) {
-      width += 4;
-    } else if (std::wstring_view(L"mwMW").find(c) != std::wstring_view::npos) {
-      width += 11;
-    } else if ((c >= L'A' && c <= L'Z') || c == L'\\' || c == L'-' || c == L'_') {
-      width += 8;
-    } else {
-      width += 7;  // digits, the other small letters, "..."
-    }
+    const auto in = [c](std::wstring_view set) { return set.find(c) != std::wstring_view::npos; };
+    width += in(L"iljtfr.,:;!'()[]| I") ? 4 : in(L"mwMW") ? 11 : (c >= L'A' && c <= L'Z') || in(L"\\-_") ? 8 : 7;
   }
   return width <= 340;
 }
