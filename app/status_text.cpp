@@ -106,6 +106,22 @@ FileFault ClassifyFileError(const FileError& error) {
   }
 }
 
+// A file's fault in full, for the boxes, or briefly, for the status line.
+std::wstring CauseInWords(const FileError& error, bool brief) {
+  const auto say = [brief](const wchar_t* full, const wchar_t* briefly) { return brief ? briefly : full; };
+  switch (ClassifyFileError(error)) {
+    case FileFault::DiskFull: return say(L"the disk is full", L"disk full");
+    case FileFault::ReadOnly: return say(L"the disk is write-protected", L"disk write-protected");
+    case FileFault::Denied: return say(L"Windows denied access to the file", L"access denied");
+    case FileFault::Gone: return say(L"the disk or folder is no longer there", L"disk or folder gone");
+    case FileFault::TooLarge: return say(L"the file is too large for this disk", L"file too large");
+    case FileFault::OtherWindows:
+      return say(L"Windows reported error ", L"error ") + std::to_wstring(error.systemCode);
+    case FileFault::OtherSystem: break;
+  }
+  return say(L"the system reported error ", L"system error ") + std::to_wstring(error.errnoValue);
+}
+
 }  // namespace
 
 std::wstring OutcomeStatusText(RecordingOutcome outcome, const std::wstring& path, std::uint32_t failureCode,
@@ -169,31 +185,9 @@ std::wstring RecordingStatusText(const RecordingNotices& notices) {
   return L"Recording... " + std::wstring(length) + InBrackets(remark);
 }
 
-std::wstring FileErrorCause(const FileError& error) {
-  switch (ClassifyFileError(error)) {
-    case FileFault::DiskFull: return L"the disk is full";
-    case FileFault::ReadOnly: return L"the disk is write-protected";
-    case FileFault::Denied: return L"Windows denied access to the file";
-    case FileFault::Gone: return L"the disk or folder is no longer there";
-    case FileFault::TooLarge: return L"the file is too large for this disk";
-    case FileFault::OtherWindows: return L"Windows reported error " + std::to_wstring(error.systemCode);
-    case FileFault::OtherSystem: break;
-  }
-  return L"the system reported error " + std::to_wstring(error.errnoValue);
-}
+std::wstring FileErrorCause(const FileError& error) { return CauseInWords(error, false); }
 
-std::wstring ShortFileErrorCause(const FileError& error) {
-  switch (ClassifyFileError(error)) {
-    case FileFault::DiskFull: return L"disk full";
-    case FileFault::ReadOnly: return L"disk write-protected";
-    case FileFault::Denied: return L"access denied";
-    case FileFault::Gone: return L"disk or folder gone";
-    case FileFault::TooLarge: return L"file too large";
-    case FileFault::OtherWindows: return L"error " + std::to_wstring(error.systemCode);
-    case FileFault::OtherSystem: break;
-  }
-  return L"system error " + std::to_wstring(error.errnoValue);
-}
+std::wstring ShortFileErrorCause(const FileError& error) { return CauseInWords(error, true); }
 
 std::wstring WriteFailedStatusText(const FileError& error) {
   return L"Not saved yet: " + ShortFileErrorCause(error) + L".";
