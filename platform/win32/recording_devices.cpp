@@ -124,14 +124,14 @@ void WatchRecordingDevices(HWND window) {
   if (!CreateEnumerator(enumerator)) return;
   watcher.window.store(window);
   if (FAILED(enumerator->RegisterEndpointNotificationCallback(&watcher))) return;
-  // 1. Registered: the enumerator's reference is kept until unregistered.
+  // Kept until unregistered, which takes the same enumerator.
   watchingEnumerator = enumerator.Get();
   watchingEnumerator->AddRef();
 }
 
 void StopWatchingRecordingDevices() {
   if (watchingEnumerator == nullptr) return;
-  // 2. Unregistered before the window goes: no post reaches a window that is gone.
+  // Before the window goes: nothing is posted to a window that is gone.
   watchingEnumerator->UnregisterEndpointNotificationCallback(&watcher);
   watchingEnumerator->Release();
   watchingEnumerator = nullptr;
