@@ -190,7 +190,7 @@ void OnStart(WindowOps& window) {
   if (phase != Phase::Idle || isRecording.load() || captureActive.load()) return;
   // A chosen device that has gone is not swapped for another unasked: the
   // status line says so, and the next Start records the default.
-  if (!KeepDeviceChoiceCurrent(window, window.ActiveRecordingDevices())) return;
+  if (!KeepDeviceChoiceCurrent(window)) return;
   {
     std::lock_guard lock(displayMutex);
     leftDisplay.clear();
@@ -263,11 +263,12 @@ void OnRecordingDone(WindowOps& window) {
     CloseIfPending(window);
     return;
   }
-  // Last: the box runs a message loop of its own until it is dismissed.
-  // It went between the check at Start and the thread's opening it.
+  // The chosen device went between the check at Start and the thread's
+  // opening it.
   if (outcome == RecordingOutcome::CouldNotStart && startFailure.step == StartStep::GetDevice) {
-    KeepDeviceChoiceCurrent(window, window.ActiveRecordingDevices());
+    KeepDeviceChoiceCurrent(window);
   }
+  // Last: the box runs a message loop of its own until it is dismissed.
   const std::wstring box = OutcomeBoxText(outcome, startFailure);
   if (!box.empty()) window.ShowErrorBox(box, L"Error");
 }
@@ -328,7 +329,7 @@ void OnDeviceButton(WindowOps& window) {
 void OnDevicesChanged(WindowOps& window) {
   // While busy, a chosen device that goes ends the recording itself; the
   // choice is looked at again when the menu opens or at the next Start.
-  if (phase == Phase::Idle && !closePending.load()) KeepDeviceChoiceCurrent(window, window.ActiveRecordingDevices());
+  if (phase == Phase::Idle && !closePending.load()) KeepDeviceChoiceCurrent(window);
 }
 
 void OnClose(WindowOps& window) {

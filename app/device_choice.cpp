@@ -23,7 +23,11 @@ const std::wstring& ChosenDeviceId() { return chosenDevice.id; }
 
 void LoadDeviceChoice(WindowOps& window) {
   chosenDevice = {window.ReadSetting(DEVICE_SETTING), window.ReadSetting(DEVICE_NAME_SETTING)};
-  if (!chosenDevice.id.empty()) KeepDeviceChoiceCurrent(window, window.ActiveRecordingDevices());
+  KeepDeviceChoiceCurrent(window);
+}
+
+bool KeepDeviceChoiceCurrent(WindowOps& window) {
+  return chosenDevice.id.empty() || KeepDeviceChoiceCurrent(window, window.ActiveRecordingDevices());
 }
 
 bool KeepDeviceChoiceCurrent(WindowOps& window, const std::vector<RecordingDevice>& devices) {

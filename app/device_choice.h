@@ -29,6 +29,9 @@ void LoadDeviceChoice(WindowOps& window);
 // choice is "Default device" then, for the rest of this run, and the status
 // line says so. The remembered choice stays for the next start.
 bool KeepDeviceChoiceCurrent(WindowOps& window, const std::vector<RecordingDevice>& devices);
+// The same against the devices active now, which are asked for only when
+// a device is chosen: "Default device" is always there.
+bool KeepDeviceChoiceCurrent(WindowOps& window);
 
 // "Default device", then each device, the chosen one checked; every entry
 // disabled unless the choice may change now.
