@@ -144,11 +144,9 @@ TEST(SpectrumPanel, MarkerAtTheFirstOfEqualMaximaOrTheLeftEdge) {
 // At 144 DPI the panels are 1.5 times as large and so are their pens and
 // the label's offsets, MulDiv's way: one pixel becomes two.
 TEST(PanelsAt144Dpi, ScaleTheirPensAndLabel) {
-  const struct {
-    int value, dpi, scaled;
-  } lengths[] = {{1, 96, 1}, {340, 96, 340}, {1, 144, 2}, {2, 144, 3}, {120, 144, 180}, {340, 144, 510},
-                 {270, 144, 405}, {1, 120, 1}, {2, 120, 3}, {3, 120, 4}};
-  for (const auto& l : lengths) EXPECT_EQ(ScaleToDpi(l.value, l.dpi), l.scaled) << l.value << " at " << l.dpi;
+  const int lengths[][3] = {{1, 96, 1}, {340, 96, 340}, {1, 144, 2}, {2, 144, 3}, {120, 144, 180},
+                            {340, 144, 510}, {270, 144, 405}, {1, 120, 1}, {2, 120, 3}, {3, 120, 4}};
+  for (const auto& l : lengths) EXPECT_EQ(ScaleToDpi(l[0], l[1]), l[2]) << l[0] << " at " << l[1];
 
   const PanelRect wide{0, 0, 510, 60};
   std::vector<float> values(32768, 0.0f);
@@ -161,8 +159,7 @@ TEST(PanelsAt144Dpi, ScaleTheirPensAndLabel) {
   EXPECT_EQ(lines.at(1).points, (std::vector<PanelPoint>{{15, 0}, {15, 60}}));
   EXPECT_EQ(Only<Label>(spectrumDrawing).at(0).at, (PanelPoint{330, 3}));
   const auto waveform = Only<Stroke>(WaveformPanel(wide, std::vector<std::int16_t>(65536, 0), 144));
-  EXPECT_EQ(waveform.at(0).pen.width, 2);
-  EXPECT_EQ(waveform.at(1).pen.width, 2);
+  EXPECT_EQ(std::pair(waveform.at(0).pen.width, waveform.at(1).pen.width), std::pair(2, 2));
   EXPECT_EQ(waveform.at(1).points.size(), 510u);  // step 128
 }
 

@@ -13,8 +13,7 @@
 //   VelloraDriver wait-dialog           exit 0 once the Save As dialog is on the screen
 //   VelloraDriver status                print the status line (UTF-8)
 //   VelloraDriver rect client|start|stop|device|status|level|waveform|spectrum|menu
-//                                       (menu: the open popup menu, once it is on the screen)
-//                                       print "left top right bottom" in screen pixels
+//                                       print "left top right bottom" in screen pixels (menu: once open)
 //   VelloraDriver buttons               print "start stop" enabled states as 1/0
 //   VelloraDriver focus                 print the control with the keyboard focus: start, stop, device or other
 //   VelloraDriver error-box [TITLE]     print the text of an "Error" (or TITLE) box and press OK
@@ -155,11 +154,9 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (command == L"rect") {
     int id = ControlId(argument);
-    HWND control = argument == L"client" ? main : GetDlgItem(main, id);
-    if (argument == L"menu") {
-      control = WaitForWindow(L"#32768", nullptr);
-      id = 0;
-    }
+    HWND control = argument == L"client" ? main : argument == L"menu" ? WaitForWindow(L"#32768", nullptr)
+                                                                       : GetDlgItem(main, id);
+    if (argument == L"menu") id = 0;
     if ((id < 0 && control != main) || !control) return Fail("no such control");
     RECT rect;
     if (control == main) {
@@ -192,17 +189,14 @@ int wmain(int argc, wchar_t** argv) {
     RECT area;
     GetClientRect(label, &area);
     std::wstring shown = argument + std::wstring(8, L'\0');
-    HDC screen = GetDC(label);
-    HDC memory = CreateCompatibleDC(screen);
-    HGDIOBJ oldFont = SelectObject(memory, reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0)));
+    HDC memory = CreateCompatibleDC(nullptr);  // like the screen
+    SelectObject(memory, reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0)));
     DrawTextW(memory, shown.data(), -1, &area,
               DT_LEFT | DT_SINGLELINE | DT_NOPREFIX | DT_PATH_ELLIPSIS | DT_MODIFYSTRING);
     shown.resize(std::wcslen(shown.c_str()));
     SIZE extent{};
     GetTextExtentPoint32W(memory, shown.c_str(), static_cast<int>(shown.size()), &extent);
-    SelectObject(memory, oldFont);
     DeleteDC(memory);
-    ReleaseDC(label, screen);
     PrintUtf8(std::to_wstring(area.right - area.left) + L" " + std::to_wstring(extent.cx));
     PrintUtf8(shown);
     return 0;
