@@ -6,6 +6,7 @@
 #include <exception>
 #include <filesystem>
 #include <iterator>
+#include <vector>
 
 #include "app/status_text.h"
 #include "capture/capture_thread.h"
@@ -46,9 +47,11 @@ bool windowDestroyed = false;
 RecordingNotices notices;
 
 const wchar_t* const SAVING_TEXT = L"Saving the recording...";
-// Where a take that only memory holds went when the session ended; read
-// and emptied at the next start.
-const wchar_t* const RESCUED_SETTING = L"RescuedRecording";
+// What became of each take that only memory held when a session ended,
+// by the rescue file's path (or LOST_MARK and the partial file's, when no
+// place took it); told and removed at the next start.
+const wchar_t* const RESCUED_KEY = L"Rescued";
+const wchar_t* const LOST_MARK = L"?";
 
 #ifdef _WIN32
 constexpr wchar_t SEPARATOR = L'\\';
@@ -127,37 +130,59 @@ void OfferUnsavedTake(WindowOps& window) {
   }
 }
 
-// A name in the rescue folder, by date and time, that no file has yet.
-std::wstring RescuePath(const std::wstring& documents) {
-  const std::wstring folder = documents + SEPARATOR + L"Vellora";
-  std::error_code error;
-  std::filesystem::create_directories(FilePath(folder), error);
+// Writes what memory holds of the take into a new file in folder, named by
+// the date and time; a name that another file (another rescue) has is
+// skipped. path is the file written.
+FileError RescueInto(const std::wstring& folder, std::wstring& path) {
+  std::error_code ignored;
+  std::filesystem::create_directories(FilePath(folder), ignored);
   const std::time_t now = std::time(nullptr);
   wchar_t stamp[32] = L"";
   if (const std::tm* local = std::localtime(&now)) {
     std::wcsftime(stamp, std::size(stamp), L"%Y-%m-%d %H-%M-%S", local);
   }
-  std::wstring path = folder + SEPARATOR + L"Recording " + stamp + L".wav";
-  for (int n = 2; std::filesystem::exists(FilePath(path), error); ++n) {
-    path = folder + SEPARATOR + L"Recording " + stamp + L" (" + std::to_wstring(n) + L").wav";
+  FileError error;
+  for (int n = 1; n <= 100; ++n) {
+    const std::wstring number = n == 1 ? L"" : L" (" + std::to_wstring(n) + L")";
+    path = folder + SEPARATOR + L"Recording " + stamp + number + L".wav";
+    error = SaveTake(path, *unsavedTake, SaveWay::Rescuing);
+    if (error.errnoValue != EEXIST) break;
   }
-  return path;
+  return error;
 }
 
-// The session ends with the take only in memory: it goes where the user will
-// find it, and the next start says where.
+// The session ends with part of the take only in memory: that part goes
+// where the user will find it, to the first place that takes it, and the
+// next start says where each part is, or what was lost.
 void KeepInRescueFolder(WindowOps& window) {
   try {
-    const std::wstring documents = window.DocumentsFolder();
-    if (documents.empty()) return;
-    const std::wstring path = RescuePath(documents);
-    if (WriteTakeFile(path, unsavedTake->samples, unsavedTake->sampleRate, unsavedTake->channels)) return;
-    if (!unsavedTake->partialFile.empty()) RemoveFile(unsavedTake->partialFile);
-    window.WriteSetting(RESCUED_SETTING, path);
-    ForgetTake(false);
-    window.SetStatusText(SavedToText(path));
+    UnsavedTake& take = *unsavedTake;
+    std::vector<std::wstring> folders;
+    for (const auto known : {WindowOps::Folder::Documents, WindowOps::Folder::LocalAppData}) {
+      const std::wstring folder = window.KnownFolder(known);
+      if (!folder.empty()) folders.push_back(folder + SEPARATOR + L"Vellora");
+    }
+    std::error_code error;
+    const std::filesystem::path temporary = std::filesystem::temp_directory_path(error);
+    if (!error) folders.push_back(temporary.wstring());
+    const std::size_t slash = take.partialFile.find_last_of(L"\\/");
+    if (slash != std::wstring::npos) folders.push_back(take.partialFile.substr(0, slash));
+
+    std::wstring path;
+    for (const std::wstring& folder : folders) {
+      if (RescueInto(folder, path)) continue;
+      // Only an empty partial file goes: one that holds the beginning stays.
+      if (!take.savedRestOnly && !take.partialFile.empty()) RemoveFile(take.partialFile);
+      window.WriteSettingIn(RESCUED_KEY, path, RescuedNotice(take, path));
+      ForgetTake(false);
+      window.SetStatusText(SavedToText(path));
+      return;
+    }
+    // Nowhere: the next start says what was lost and what the partial file holds.
+    window.WriteSettingIn(RESCUED_KEY, LOST_MARK + take.partialFile + L" " + std::to_wstring(std::time(nullptr)),
+                          RescuedNotice(take, L""));
   } catch (const std::exception&) {
-    // No memory or no folder: nothing more can be done for the take.
+    // No memory: nothing more can be done for the take.
   }
 }
 
@@ -173,12 +198,16 @@ void OnCommand(WindowOps& window, unsigned id) {
 
 void OnStartup(WindowOps& window) {
   LoadDeviceChoice(window);
-  const std::wstring rescued = window.ReadSetting(RESCUED_SETTING);
+  const auto rescued = window.ReadSettingsIn(RESCUED_KEY);
   if (rescued.empty()) return;
-  window.WriteSetting(RESCUED_SETTING, L"");
-  window.SetStatusText(SavedToText(rescued));
+  std::wstring notice;
+  for (const auto& [name, text] : rescued) {
+    window.WriteSettingIn(RESCUED_KEY, name, L"");
+    window.SetStatusText(name.starts_with(LOST_MARK) ? RECORDING_LOST_TEXT : SavedToText(name));
+    notice += (notice.empty() ? L"" : L"\n\n") + text;
+  }
   // Last: the box runs a message loop of its own until it is dismissed.
-  window.ShowNotice(L"When Windows ended the session, the recording was saved to\n" + rescued);
+  window.ShowNotice(notice);
 }
 
 void OnStart(WindowOps& window) {
@@ -281,9 +310,12 @@ void OnTakeSaved(WindowOps& window) {
   if (phase != Phase::SavingTake) return;
   if (saveThread.joinable()) saveThread.join();
   if (!unsavedTake->error) {
+    const std::wstring notice = unsavedTake->savedRestOnly ? SavedInTwoPartsNotice(*unsavedTake, outputPath) : L"";
     ForgetTake(false);
     window.SetStatusText(SavedToText(outputPath));
-    CloseIfPending(window);
+    // The partial file keeps the beginning: the user must hear where it is.
+    if (!notice.empty()) window.ShowNotice(notice);
+    if (phase == Phase::Idle) CloseIfPending(window);
     return;
   }
   phase = Phase::TakeWaiting;
@@ -310,9 +342,11 @@ void OnUpdateVisuals(WindowOps& window) {
   // second at most.
   if (!FromCurrentRecording()) return;
   const std::uint32_t seconds = recordedSeconds.load(), gaps = recordedGaps.load();
-  if (seconds == notices.seconds && gaps == notices.gaps) return;
+  const std::uint32_t diskSeconds = diskSecondsLeft.load();
+  if (seconds == notices.seconds && gaps == notices.gaps && diskSeconds == notices.diskSecondsLeft) return;
   notices.seconds = seconds;
   notices.gaps = gaps;
+  notices.diskSecondsLeft = diskSeconds;
   window.SetStatusText(RecordingStatusText(notices));
 }
 

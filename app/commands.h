@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/device_choice.h"
@@ -44,11 +45,18 @@ class WindowOps {
   // DestroyWindow: WM_DESTROY, and so OnDestroy, runs before it returns.
   virtual void DestroyMainWindow() = 0;
   virtual void PostQuit() = 0;           // PostQuitMessage(0)
-  // SHGetKnownFolderPath(FOLDERID_Documents); empty when there is none.
-  virtual std::wstring DocumentsFolder() = 0;
+  // SHGetKnownFolderPath(FOLDERID_Documents or FOLDERID_LocalAppData);
+  // empty when there is none.
+  enum class Folder { Documents, LocalAppData };
+  virtual std::wstring KnownFolder(Folder folder) = 0;
   // A string value under HKCU\Software\Vellora; empty when there is none.
   virtual std::wstring ReadSetting(const std::wstring& name) = 0;
   virtual void WriteSetting(const std::wstring& name, const std::wstring& value) = 0;
+  // Every string value under HKCU\Software\Vellora\KEY, as (name, value),
+  // by name (RegEnumValueW); a value is written there, or removed when
+  // empty, by name.
+  virtual std::vector<std::pair<std::wstring, std::wstring>> ReadSettingsIn(const std::wstring& key) = 0;
+  virtual void WriteSettingIn(const std::wstring& key, const std::wstring& name, const std::wstring& value) = 0;
   // IMMDeviceEnumerator::EnumAudioEndpoints(eCapture, DEVICE_STATE_ACTIVE):
   // each device's id and PKEY_Device_FriendlyName; empty when there is none.
   virtual std::vector<RecordingDevice> ActiveRecordingDevices() = 0;

@@ -131,11 +131,11 @@ std::wstring OutcomeStatusText(RecordingOutcome outcome, const std::wstring& pat
   std::wstring remark;
   switch (outcome) {
     case RecordingOutcome::Saved: break;
-    case RecordingOutcome::SavedAtLimit: remark = L"stopped at the 4 GB limit"; break;
     case RecordingOutcome::SavedDeviceLost: remark = L"stopped: device lost"; break;
     case RecordingOutcome::SavedServiceStopped: remark = L"audio service stopped"; break;
     case RecordingOutcome::SavedCaptureFailed: remark = L"device error " + HexCode(failureCode); break;
     case RecordingOutcome::SavedOutOfMemory: remark = L"stopped: out of memory"; break;
+    case RecordingOutcome::SavedDiskTooSlow: remark = L"stopped: disk too slow"; break;
     case RecordingOutcome::CouldNotStart:
     case RecordingOutcome::FormatNotSupported:
       return COULD_NOT_START;  // the cause comes in a box: it does not fit here
@@ -172,11 +172,14 @@ std::wstring RecordingStatusText(const RecordingNotices& notices) {
     std::swprintf(length, std::size(length), L"%u:%02u:%02u", s / 3600, s / 60 % 60, s % 60);
   }
   // One notice at a time, the one that most needs the user: a file that
-  // takes no more, then a silent device, then the gaps (none come while the
-  // device is silent).
+  // takes no more, a disk about to fill, then a silent device, then the
+  // gaps (none come while the device is silent).
   std::wstring remark;
   if (notices.notSaved) {
     remark = L"not saved: " + ShortFileErrorCause(notices.writeError);
+  } else if (notices.diskSecondsLeft < DISK_NOTICE_SECONDS) {
+    // Counted up: "in 1 min" until it is full.
+    remark = L"disk full in " + std::to_wstring(notices.diskSecondsLeft / 60 + 1) + L" min";
   } else if (notices.stalledSeconds != 0) {
     remark = L"no sound for " + std::to_wstring(notices.stalledSeconds) + L" s";
   } else if (notices.gaps != 0) {
@@ -215,4 +218,27 @@ std::wstring SaveElsewhereQuestion(const std::wstring& path, const FileError& er
 
 std::wstring DiscardQuestion(const std::wstring& length) {
   return L"Discard the recording (" + length + L")? It cannot be recovered.";
+}
+
+std::wstring RescuedNotice(const UnsavedTake& take, const std::wstring& path) {
+  const auto length = [&](std::uint64_t samples) { return TakeLengthText(samples, take.channels, take.sampleRate); };
+  const std::wstring ended = L"When Windows ended the session, the recording ";
+  const std::wstring rest = length(take.samples.size() - take.inFile);
+  if (take.inFile == 0) {
+    return path.empty() ? ended + L"(" + rest + L") could not be saved anywhere and was lost."
+                        : ended + L"was saved to\n" + path;
+  }
+  const std::wstring first = L"(" + length(take.inFile) + L") in\n" + take.partialFile;
+  if (path.empty()) {
+    return ended + L"could not be saved anywhere: its last " + rest + L" were lost. The first part is " +
+           first;
+  }
+  return ended + L"was saved in two parts: the first " + first + L"\nand the rest (" + rest + L") in\n" + path;
+}
+
+std::wstring SavedInTwoPartsNotice(const UnsavedTake& take, const std::wstring& path) {
+  return L"The first part of the recording (" + TakeLengthText(take.inFile, take.channels, take.sampleRate) +
+         L") could not be read back from\n" + take.partialFile + L"\nwhich keeps it, valid up to the failure. " +
+         L"The rest (" + TakeLengthText(take.samples.size() - take.inFile, take.channels, take.sampleRate) +
+         L") was saved to\n" + path;
 }

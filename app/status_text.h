@@ -33,6 +33,16 @@ std::wstring TakeLengthText(std::size_t samples, std::int32_t channels, std::int
 std::wstring SaveElsewhereQuestion(const std::wstring& path, const FileError& error, const std::wstring& length);
 std::wstring DiscardQuestion(const std::wstring& length);
 
+// The status line at the start after a session's end that no place would
+// take a recording from.
+inline constexpr const wchar_t* RECORDING_LOST_TEXT = L"A recording was lost when the session ended.";
+// What became of a take that the end of a session found only partly saved:
+// where its rescued part went (path; empty when no place took it) and
+// where its beginning is.
+std::wstring RescuedNotice(const UnsavedTake& take, const std::wstring& path);
+// A take saved to path without the beginning, which the partial file keeps.
+std::wstring SavedInTwoPartsNotice(const UnsavedTake& take, const std::wstring& path);
+
 // What the status line tells while recording, besides that it records.
 struct RecordingNotices {
   std::uint32_t seconds = 0;  // the take's length
@@ -40,7 +50,10 @@ struct RecordingNotices {
   bool notSaved = false;  // the file takes no more of the recording, because of writeError
   FileError writeError{};
   std::uint32_t stalledSeconds = 0;  // the device has delivered nothing for this long
+  std::uint32_t diskSecondsLeft = UINT32_MAX;  // of the take that the file's volume still holds
 };
+// Below this the status line counts down to a full disk.
+constexpr std::uint32_t DISK_NOTICE_SECONDS = 600;
 // "Recording... 0:42" ("1:02:03" past an hour), with the most pressing
 // notice in brackets.
 std::wstring RecordingStatusText(const RecordingNotices& notices);

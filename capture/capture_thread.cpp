@@ -154,15 +154,15 @@ class StallWatch {
   std::uint32_t reported = 0;
 };
 
-enum class CaptureEnd { Stopped, AtLimit, DeviceFailed, OutOfMemory };
+enum class CaptureEnd { Stopped, DiskTooSlow, DeviceFailed, OutOfMemory };
 
-// Drains packets every 5 ms until isRecording is cleared, the take reaches
-// its limit, the device fails (failureCode says how) or memory for the take
-// runs out.
+// Drains packets every 5 ms until isRecording is cleared, the file falls
+// too far behind, the device fails (failureCode says how) or memory for the
+// take runs out.
 CaptureEnd CapturePackets(AudioSource& source, const CaptureFormat& format, SampleTake& recordedSamples,
-                          WindowHandle window, const RecordingLimits& limits, AudioResult& failureCode) {
+                          const TakeWriter& writer, WindowHandle window, const RecordingLimits& limits,
+                          AudioResult& failureCode) {
   const std::uint16_t channels = RecordedChannels(format);
-  const std::uint64_t maxTakeFrames = limits.maxDataBytes / (2u * channels);
   // Stands in for the buffer of a packet flagged silent, whose contents the
   // service says to ignore. Only ever grows, and holds silence only: 0x80
   // for unsigned 8-bit samples, zeros for every other encoding.
@@ -184,9 +184,6 @@ CaptureEnd CapturePackets(AudioSource& source, const CaptureFormat& format, Samp
       stall.PacketArrived();
 
       CapturePacket packet{data, frames};
-      const std::uint64_t room = maxTakeFrames - recordedSamples.size() / channels;
-      const bool reachesLimit = frames > room;
-      if (reachesLimit) packet.frameCount = static_cast<std::uint32_t>(room);
       bool processed = false;
       try {
         if ((flags & BUFFER_FLAG_SILENT) != 0) {
@@ -209,7 +206,7 @@ CaptureEnd CapturePackets(AudioSource& source, const CaptureFormat& format, Samp
       if ((flags & BUFFER_FLAG_DISCONTINUITY) != 0 && !firstPacket) recordedGaps.store(recordedGaps.load() + 1);
       firstPacket = false;
       recordedSeconds.store(static_cast<std::uint32_t>(recordedSamples.size() / channels / format.nSamplesPerSec));
-      if (reachesLimit) return CaptureEnd::AtLimit;
+      if (!writer.Failed() && 2 * recordedSamples.Held() > limits.maxBehindBytes) return CaptureEnd::DiskTooSlow;
       if ((failureCode = source.GetNextPacketSize(packetLength)) < 0) return CaptureEnd::DeviceFailed;
     }
     stall.Check();
@@ -242,7 +239,7 @@ void Finish(RecordingOutcome outcome, WindowHandle window, StartFailure failure 
 
 RecordingOutcome SavedOutcome(CaptureEnd end, AudioResult failureCode) {
   switch (end) {
-    case CaptureEnd::AtLimit: return RecordingOutcome::SavedAtLimit;
+    case CaptureEnd::DiskTooSlow: return RecordingOutcome::SavedDiskTooSlow;
     case CaptureEnd::DeviceFailed:
       if (failureCode == RESULT_DEVICE_INVALIDATED) return RecordingOutcome::SavedDeviceLost;
       if (failureCode == RESULT_SERVICE_NOT_RUNNING) return RecordingOutcome::SavedServiceStopped;
@@ -304,6 +301,7 @@ void RecordFromSource(AudioSource& source, const std::wstring& path, WindowHandl
   // joined before the take goes anywhere. A file that took not even its
   // header is a disk that failed while recording.
   SampleTake recordedSamples(limits.maxTakeBlocks);
+  diskSecondsLeft.store(UINT32_MAX);
   TakeWriter writer(file, recordedSamples, window, limits.writer, openError);
   if (!writer.Start()) {
     source.Stop();
@@ -326,14 +324,14 @@ void RecordFromSource(AudioSource& source, const std::wstring& path, WindowHandl
   (void)analysisClockStarted;
 
   AudioResult failureCode = 0;
-  const CaptureEnd end = CapturePackets(source, format, recordedSamples, window, limits, failureCode);
+  const CaptureEnd end = CapturePackets(source, format, recordedSamples, writer, window, limits, failureCode);
   source.Stop();
   PostNotification(window, WM_RECORDING_SAVING);
   if (const FileError error = writer.Finish()) {
     // What reached the disk stays: a valid WAV file of the take up to the
-    // failure. The whole take waits in memory for the user to save it
-    // elsewhere or discard it.
-    unsavedTake.emplace(std::move(recordedSamples), rate, channels, error, path);
+    // failure. What it does not hold waits in memory for the user to save
+    // the take elsewhere or discard it.
+    unsavedTake.emplace(std::move(recordedSamples), file.CommittedBytes() / 2, rate, channels, error, path);
     Finish(RecordingOutcome::WriteFailed, window);
   } else {
     Finish(SavedOutcome(end, failureCode), window, {}, static_cast<std::uint32_t>(failureCode));
@@ -349,10 +347,10 @@ void CaptureThreadMain(std::wstring path, WindowHandle window, std::wstring devi
 void SaveTakeMain(std::wstring path, WindowHandle window) {
   UnsavedTake& take = *unsavedTake;
   try {
-    take.error = WriteTakeFile(path, take.samples, take.sampleRate, take.channels);
+    take.error = SaveTake(path, take, SaveWay::Replacing);
     // The part the failed disk holds is no longer the most complete copy,
     // unless the take was just saved over it.
-    if (!take.error && !take.partialFile.empty()) {
+    if (!take.error && !take.savedRestOnly && !take.partialFile.empty()) {
       if (!SameFile(take.partialFile, path)) RemoveFile(take.partialFile);
       take.partialFile.clear();
     }

@@ -19,12 +19,15 @@ void CaptureThreadMain(std::wstring path, WindowHandle window, std::wstring devi
 
 // The limits a recording runs under; tests shrink them.
 struct RecordingLimits {
-  // Caps the take (rounded down to whole frames); reaching it ends the
-  // recording as a Stop would.
-  std::uint64_t maxDataBytes = MAX_WAV_DATA_BYTES;
+  // How far the file may fall behind capture while its disk still takes
+  // it: memory holds what the file has not yet taken, and past this much
+  // the disk is too slow to keep up, which ends the recording as a Stop
+  // would. Once the disk has failed, the take goes on into memory as long
+  // as there is memory.
+  std::uint64_t maxBehindBytes = std::uint64_t{256} << 20;
   // How long the device may deliver nothing before the window is told.
   std::chrono::milliseconds stallNotice{2000};
-  // Blocks of SampleTake::BLOCK_SAMPLES the take may hold; memory runs out after them.
+  // Blocks of SampleTake::BLOCK_SAMPLES memory may hold; it runs out after them.
   std::size_t maxTakeBlocks = SIZE_MAX;
   // Starts the analysis worker; false when no thread could be created.
   bool (*startAnalysisWorker)() = StartAnalysisWorker;
@@ -36,7 +39,8 @@ struct RecordingLimits {
 // Body of the thread that writes unsavedTake to path, a place the user chose
 // after the take's own file could not be written. Stores the outcome in
 // unsavedTake->error (empty when written), removes the partial file once the
-// whole take is saved, and posts WM_TAKE_SAVED to window.
+// whole take is saved (not when only the rest could be: it holds the
+// beginning), and posts WM_TAKE_SAVED to window.
 void SaveTakeMain(std::wstring path, WindowHandle window);
 
 // The same on a given source.

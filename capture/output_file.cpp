@@ -27,8 +27,9 @@ void ClearErrors() {
 FileError LastError() {
   return {errno != 0 ? errno : EIO, static_cast<std::uint32_t>(_doserrno)};
 }
-int OpenForWriting(const std::filesystem::path& path) {
-  return _wopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
+int OpenForWriting(const std::filesystem::path& path, bool exclusive) {
+  return _wopen(path.c_str(), _O_WRONLY | _O_CREAT | (exclusive ? _O_EXCL : _O_TRUNC) | _O_BINARY,
+                _S_IREAD | _S_IWRITE);
 }
 int WriteSome(int descriptor, const void* data, std::size_t bytes) {
   return _write(descriptor, data, static_cast<unsigned>(std::min<std::size_t>(bytes, 1u << 30)));
@@ -39,7 +40,9 @@ int CloseDescriptor(int descriptor) { return _close(descriptor); }
 #else
 void ClearErrors() { errno = 0; }
 FileError LastError() { return {errno != 0 ? errno : EIO, 0}; }
-int OpenForWriting(const std::filesystem::path& path) { return open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666); }
+int OpenForWriting(const std::filesystem::path& path, bool exclusive) {
+  return open(path.c_str(), O_WRONLY | O_CREAT | (exclusive ? O_EXCL : O_TRUNC), 0666);
+}
 int WriteSome(int descriptor, const void* data, std::size_t bytes) {
   return static_cast<int>(write(descriptor, data, std::min<std::size_t>(bytes, 1u << 30)));
 }
@@ -51,7 +54,14 @@ std::int64_t Seek(int descriptor, std::int64_t offset, int origin) { return lsee
 int CloseDescriptor(int descriptor) { return close(descriptor); }
 #endif
 
-constexpr FileCalls SYSTEM_CALLS{OpenForWriting, WriteSome, Flush, Seek, CloseDescriptor};
+std::uint64_t FreeSpace(const std::filesystem::path& file) {
+  // Asked of the folder: Windows answers for folders only.
+  std::error_code error;
+  const auto space = std::filesystem::space(file.parent_path().empty() ? "." : file.parent_path(), error);
+  return error ? UINT64_MAX : space.available;
+}
+
+constexpr FileCalls SYSTEM_CALLS{OpenForWriting, WriteSome, Flush, Seek, CloseDescriptor, FreeSpace};
 
 }  // namespace
 
@@ -92,11 +102,11 @@ OutputFile::~OutputFile() {
   if (descriptor >= 0) calls.close(descriptor);
 }
 
-FileError OutputFile::Open(const std::wstring& path) {
+FileError OutputFile::Open(const std::wstring& name, bool exclusive) {
   try {
-    const std::filesystem::path file = FilePath(path);
+    path = FilePath(name);
     ClearErrors();
-    descriptor = calls.open(file);
+    descriptor = calls.open(path, exclusive);
   } catch (const std::bad_alloc&) {
     return {ENOMEM, 0};
   }
@@ -131,10 +141,11 @@ FileError OutputFile::Write(const void* data, std::size_t bytes) {
   return WriteAll(static_cast<const char*>(data), bytes, position);
 }
 
-FileError OutputFile::Overwrite(const void* data, std::size_t bytes) {
+FileError OutputFile::Overwrite(std::uint64_t offset, const void* data, std::size_t bytes) {
   ClearErrors();
-  if (calls.seek(descriptor, 0, SEEK_SET) != 0) return LastError();
-  std::uint64_t at = 0;
+  const auto start = static_cast<std::int64_t>(offset);
+  if (calls.seek(descriptor, start, SEEK_SET) != start) return LastError();
+  std::uint64_t at = offset;
   const FileError error = WriteAll(static_cast<const char*>(data), bytes, at);
   // Back to the end, failed or not: the next append must not land here.
   ClearErrors();

@@ -19,11 +19,16 @@ struct FileError {
 // their own, which fail as a real disk does but not on demand; each sets
 // errno (and on Windows _doserrno) as the runtime's call would.
 struct FileCalls {
-  int (*open)(const std::filesystem::path& path);  // for writing, created or emptied; -1 on failure
+  // For writing, created or emptied (created only, when exclusive: EEXIST
+  // if it exists); -1 on failure.
+  int (*open)(const std::filesystem::path& path, bool exclusive);
   int (*write)(int descriptor, const void* data, std::size_t bytes);  // bytes stored, or -1
   int (*flush)(int descriptor);  // to the disk (_commit, fsync); 0, or -1
   std::int64_t (*seek)(int descriptor, std::int64_t offset, int origin);  // the new position, or -1
   int (*close)(int descriptor);
+  // Bytes this user may still write on the volume that holds the file;
+  // UINT64_MAX when the system does not say.
+  std::uint64_t (*freeSpace)(const std::filesystem::path& file);
 };
 const FileCalls& SystemFileCalls();
 
@@ -37,21 +42,23 @@ class OutputFile {
   OutputFile& operator=(const OutputFile&) = delete;
   ~OutputFile();
 
-  // Creates the file, or empties one that exists.
-  FileError Open(const std::wstring& path);
+  // Creates the file, or empties one that exists; exclusive, only creates.
+  FileError Open(const std::wstring& path, bool exclusive = false);
   bool IsOpen() const { return descriptor >= 0; }
   // Appends all of the bytes, or says what stopped them; Size() counts
   // those stored before the failure.
   FileError Write(const void* data, std::size_t bytes);
-  // Replaces bytes already written, from the start of the file; appending
-  // goes on at the end.
-  FileError Overwrite(const void* data, std::size_t bytes);
+  // Replaces bytes already written, from offset on; appending goes on at
+  // the end.
+  FileError Overwrite(std::uint64_t offset, const void* data, std::size_t bytes);
   // Hands what the system holds of the file to the disk.
   FileError Flush();
   // Flushes the file to the disk, then closes it: a disk that fails late
   // (full, removed) shows here rather than after "Saved to:".
   FileError Close();
   std::uint64_t Size() const { return position; }
+  // Free space on the file's volume, as FileCalls::freeSpace.
+  std::uint64_t FreeSpace() const { return calls.freeSpace(path); }
 
  private:
   // Write's loop: all of the bytes at the file's current position.
@@ -59,6 +66,7 @@ class OutputFile {
 
   const FileCalls& calls;
   int descriptor = -1;
+  std::filesystem::path path;
   std::uint64_t position = 0;  // bytes appended so far: the end of the file
 };
 

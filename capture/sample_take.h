@@ -1,30 +1,31 @@
 #pragma once
 
-#include <array>
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <span>
 
-// The samples of one recording, interleaved as captured. Stored in blocks of
-// fixed size so that growing never copies what is already there: an hour of
-// stereo at 48 kHz is about 690 MB, and the recording thread cannot afford to
-// move that while the device buffer holds one second.
+// The samples of one recording that its file has not yet taken safely,
+// interleaved as captured and counted from the take's first sample. Stored
+// in blocks of fixed size so that growing never copies what is already
+// there, and released from the front once the file holds them: memory
+// holds a window behind capture, not the take.
 //
-// One thread appends (the recording thread); others may read what it has
-// appended meanwhile (the file writer): blocks never move, and the count
-// that covers a sample is published only once the sample is in place.
+// One thread appends (the recording thread); one other may read what it
+// has appended and release what it no longer needs (the file writer).
+// Blocks never move while held, and the count that covers a sample is
+// published only once the sample is in place.
 class SampleTake {
  public:
-  static constexpr std::size_t BLOCK_SAMPLES = std::size_t{1} << 20;
-  // Enough for the largest take a WAV file can hold: 4 GB of 16-bit samples.
-  static constexpr std::size_t MAX_BLOCKS = 2048;
+  static constexpr std::size_t BLOCK_SAMPLES = std::size_t{1} << 18;
 
   SampleTake() = default;
-  // At most blockLimit blocks: the one after them fails as an allocation
-  // that finds no memory would, so that running out can be tried at will.
-  explicit SampleTake(std::size_t blockLimit) : maxBlocks(blockLimit < MAX_BLOCKS ? blockLimit : MAX_BLOCKS) {}
+  // At most blockLimit blocks held at once: the one after them fails as an
+  // allocation that finds no memory would, so that running out can be
+  // tried at will.
+  explicit SampleTake(std::size_t blockLimit) : maxBlocks(blockLimit) {}
   // Only while no other thread reads either take.
   SampleTake(SampleTake&& other) noexcept { *this = std::move(other); }
   SampleTake& operator=(SampleTake&& other) noexcept;
@@ -32,22 +33,29 @@ class SampleTake {
   // Appending thread only. All or nothing: when a block cannot be had,
   // throws std::bad_alloc with the take as it was.
   void Append(std::span<const std::int16_t> samples);
-  // Any thread: every sample before this count is in place.
-  std::size_t size() const { return count.load(); }
+  // Any thread: every sample before this count has been appended.
+  std::uint64_t size() const;
   bool empty() const { return size() == 0; }
+  // Any thread: the first sample still held; those before it were released.
+  std::uint64_t Start() const;
+  // Samples held in memory.
+  std::uint64_t Held() const { return size() - Start(); }
 
-  // The filled part of each block, in order. Blocks allocated for an Append
-  // that failed hold nothing and are not counted.
-  std::span<const std::int16_t> Block(std::size_t index) const;
-  std::size_t BlockCount() const { return (size() + BLOCK_SAMPLES - 1) / BLOCK_SAMPLES; }
-  // Any thread: the samples from `from` up to `to` or to the end of from's
-  // block, whichever comes first; `to` at most a size() read before.
-  std::span<const std::int16_t> Samples(std::size_t from, std::size_t to) const;
+  // Reading thread: the samples from `from` (at least Start()) up to `to`
+  // or to the end of from's block, whichever comes first; `to` at most a
+  // size() read before. Valid until the reader releases them.
+  std::span<const std::int16_t> Samples(std::uint64_t from, std::uint64_t to) const;
+  // Reading thread: the blocks wholly before sample `upTo` are given back.
+  void Release(std::uint64_t upTo);
 
  private:
-  // Written by the appending thread before the count that covers them.
-  std::array<std::unique_ptr<std::int16_t[]>, MAX_BLOCKS> blocks;
-  std::size_t allocated = 0;  // appending thread only
-  std::atomic<std::size_t> count{0};
-  std::size_t maxBlocks = MAX_BLOCKS;
+  mutable std::mutex mutex;  // guards everything below; never held while copying samples
+  // The held blocks, the first being block number firstBlock of the take.
+  std::deque<std::unique_ptr<std::int16_t[]>> blocks;
+  std::uint64_t firstBlock = 0;
+  // One released block, kept for the next append: a steady recording then
+  // allocates nothing.
+  std::unique_ptr<std::int16_t[]> spare;
+  std::uint64_t count = 0;
+  std::size_t maxBlocks = SIZE_MAX;
 };

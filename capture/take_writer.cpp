@@ -1,12 +1,13 @@
 #include "capture/take_writer.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "state/recorder_state.h"
 
-TakeWriter::TakeWriter(GrowingWavFile& wavFile, const SampleTake& samples, WindowHandle target, WriterTiming times,
+TakeWriter::TakeWriter(GrowingWavFile& wavFile, SampleTake& samples, WindowHandle target, WriterTiming times,
                        FileError failed)
-    : file(wavFile), take(samples), window(target), timing(times), error(failed) {}
+    : file(wavFile), take(samples), window(target), timing(times), error(failed), fileFailed(static_cast<bool>(failed)) {}
 
 bool TakeWriter::Start() {
   try {
@@ -31,9 +32,17 @@ FileError TakeWriter::Finish() {
 
 void TakeWriter::Run() {
   using Clock = std::chrono::steady_clock;
-  std::size_t written = 0;  // samples in the file
+  std::uint64_t written = 0;  // samples in the file
+  // What the disk holds safely leaves memory; the free space is read at
+  // the same moments, as the disk has just been asked anyway.
+  const auto committed = [&] {
+    take.Release(file.CommittedBytes() / 2);
+    const std::uint64_t seconds = file.FreeSpace() / std::max<std::uint64_t>(file.ByteRate(), 1);
+    diskSecondsLeft.store(static_cast<std::uint32_t>(std::min<std::uint64_t>(seconds, UINT32_MAX)));
+  };
   // The empty take's header reaches the disk before any sample.
   if (!error) error = file.Commit();
+  if (!error) committed();
   auto lastCommit = Clock::now();
   for (bool last = !!error; !last;) {
     {
@@ -50,12 +59,14 @@ void TakeWriter::Run() {
     // holds much more than an interval's samples past its header.
     if (!error && !last && Clock::now() - lastCommit + timing.appendInterval / 2 >= timing.commitInterval) {
       error = file.Commit();
+      if (!error) committed();
       lastCommit = Clock::now();
     }
     if (error) break;
   }
   if (error) {
     // The recording goes on into memory; the window says the file does not.
+    fileFailed.store(true);
     liveWriteError = error;
     PostNotification(window, WM_WRITE_FAILED);
   }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -21,14 +22,17 @@ struct WriterTiming {
 // Writes a take into its file while it is being recorded, on a thread of its
 // own behind capture. It reads only what the take already holds, so the
 // recording thread never waits for the disk: a slow disk makes the writer
-// fall behind, never capture lose a packet. A disk that fails stops the
-// writing, not the recording: the writer tells the window (liveWriteError,
-// WM_WRITE_FAILED) and the take goes on in memory.
+// fall behind, never capture lose a packet. What a commit has put safely on
+// the disk is released from memory. A disk that fails stops the writing,
+// not the recording: the writer tells the window (liveWriteError,
+// WM_WRITE_FAILED) and the take goes on in memory from the last commit on.
+// At each commit it says how long the volume's free space lasts
+// (diskSecondsLeft).
 class TakeWriter {
  public:
   // A failure the file has already met (its header could not be written)
   // is reported as soon as the writer starts.
-  TakeWriter(GrowingWavFile& file, const SampleTake& take, WindowHandle window, WriterTiming timing = {},
+  TakeWriter(GrowingWavFile& file, SampleTake& take, WindowHandle window, WriterTiming timing = {},
              FileError failed = {});
   TakeWriter(const TakeWriter&) = delete;
   TakeWriter& operator=(const TakeWriter&) = delete;
@@ -40,17 +44,20 @@ class TakeWriter {
   // thread. Returns the first failure: from then on the file took nothing
   // more, and its header covers what it had taken.
   FileError Finish();
+  // Any thread: the file has failed and takes nothing more.
+  bool Failed() const { return fileFailed.load(); }
 
  private:
   void Run();
 
   GrowingWavFile& file;
-  const SampleTake& take;
+  SampleTake& take;
   WindowHandle window;
   WriterTiming timing;
   std::mutex mutex;              // guards stopping
   std::condition_variable wake;  // notified when stopping is set
   bool stopping = false;
   FileError error;  // writer thread's until Finish has joined it
+  std::atomic<bool> fileFailed;  // writer thread writes, any thread reads
   std::thread thread;
 };

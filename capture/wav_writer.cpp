@@ -1,46 +1,106 @@
 #include "capture/wav_writer.h"
 
-WavHeader MakeWavHeader(std::int32_t sampleRate, std::int32_t bitsPerSample, std::int32_t channels,
-                        std::uint32_t dataBytes) {
-  const auto rate = static_cast<std::uint64_t>(sampleRate);
-  const auto frameBits = static_cast<std::uint64_t>(channels) * static_cast<std::uint64_t>(bitsPerSample);
-  WavHeader header;
-  header.riffSize = dataBytes + 36;
-  header.channels = static_cast<std::uint16_t>(channels);
-  header.sampleRate = static_cast<std::uint32_t>(sampleRate);
-  header.byteRate = static_cast<std::uint32_t>(rate * frameBits / 8);
-  header.blockAlign = static_cast<std::uint16_t>(frameBits / 8);
-  header.bitsPerSample = static_cast<std::uint16_t>(bitsPerSample);
-  header.dataSize = dataBytes;
-  return header;
+#include <cerrno>
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+WavHeader MakeWavHeader(std::int32_t sampleRate, std::int32_t channels, std::uint64_t dataBytes) {
+  return MakeWavHeader(sampleRate, channels, dataBytes, dataBytes > MAX_WAV_DATA_BYTES);
 }
 
-void WriteWavHeader(std::ostream& stream, std::int32_t sampleRate, std::int32_t bitsPerSample,
-                    std::int32_t channels, std::uint32_t dataBytes) {
-  const WavHeader header = MakeWavHeader(sampleRate, bitsPerSample, channels, dataBytes);
-  stream.write(reinterpret_cast<const char*>(&header), sizeof header);
+WavHeader MakeWavHeader(std::int32_t sampleRate, std::int32_t channels, std::uint64_t dataBytes, bool rf64) {
+  const auto rate = static_cast<std::uint64_t>(sampleRate);
+  const auto frameBytes = 2 * static_cast<std::uint64_t>(channels);
+  WavHeader header;
+  header.channels = static_cast<std::uint16_t>(channels);
+  header.sampleRate = static_cast<std::uint32_t>(sampleRate);
+  header.byteRate = static_cast<std::uint32_t>(rate * frameBytes);
+  header.blockAlign = static_cast<std::uint16_t>(frameBytes);
+  header.bitsPerSample = 16;
+  const std::uint64_t riffSize = dataBytes + sizeof(WavHeader) - 8;
+  if (!rf64) {
+    header.riffSize = static_cast<std::uint32_t>(riffSize);
+    header.dataSize = static_cast<std::uint32_t>(dataBytes);
+    return header;
+  }
+  const auto split = [](std::uint64_t value, std::uint32_t& low, std::uint32_t& high) {
+    low = static_cast<std::uint32_t>(value);
+    high = static_cast<std::uint32_t>(value >> 32);
+  };
+  header.riffId = {'R', 'F', '6', '4'};
+  header.riffSize = 0xFFFFFFFF;
+  header.ds64Id = {'d', 's', '6', '4'};
+  split(riffSize, header.riffSizeLow, header.riffSizeHigh);
+  split(dataBytes, header.dataSizeLow, header.dataSizeHigh);
+  split(dataBytes / frameBytes, header.sampleCountLow, header.sampleCountHigh);
+  header.dataSize = 0xFFFFFFFF;
+  return header;
 }
 
 GrowingWavFile::GrowingWavFile(std::int32_t sampleRate, std::int32_t channelCount, const FileCalls& calls)
     : file(calls), rate(sampleRate), channels(channelCount) {}
 
-FileError GrowingWavFile::Open(const std::wstring& path) {
-  if (const FileError error = file.Open(path)) return error;
-  const WavHeader header = MakeWavHeader(rate, 16, channels, 0);
+FileError GrowingWavFile::Open(const std::wstring& path, bool exclusive) {
+  committed = 0;
+  rf64 = false;
+  if (const FileError error = file.Open(path, exclusive)) return error;
+  const WavHeader header = MakeWavHeader(rate, channels, 0);
   return file.Write(&header, sizeof header);
 }
 
 FileError GrowingWavFile::Append(std::span<const std::int16_t> samples) {
-  return file.Write(samples.data(), samples.size_bytes());
+  const char* bytes = reinterpret_cast<const char*>(samples.data());
+  std::size_t count = samples.size_bytes();
+  // The largest file of whole frames that a FAT32 volume holds.
+  const std::uint64_t frameBytes = 2u * static_cast<std::uint64_t>(channels);
+  const std::uint64_t smallEnd =
+      (SMALL_VOLUME_FILE_BYTES - sizeof(WavHeader)) / frameBytes * frameBytes + sizeof(WavHeader);
+  const std::uint64_t at = file.Size();
+  if (at < smallEnd && at + count > smallEnd) {
+    const auto first = static_cast<std::size_t>(smallEnd - at);
+    if (const FileError error = file.Write(bytes, first)) return error;
+    bytes += first;
+    count -= first;
+  }
+  const std::uint64_t before = file.Size();
+  const FileError error = file.Write(bytes, count);
+  // Refused at that very size with room to spare: the volume holds no larger file.
+  if (error && before == smallEnd && file.Size() <= SMALL_VOLUME_FILE_BYTES && file.FreeSpace() > count) {
+    return {EFBIG, error.systemCode};
+  }
+  return error;
+}
+
+FileError GrowingWavFile::Rewrite(const WavHeader& header, std::size_t from, std::size_t to) {
+  const auto* bytes = reinterpret_cast<const char*>(&header);
+  if (const FileError error = file.Overwrite(from, bytes + from, to - from)) return error;
+  return file.Flush();
 }
 
 FileError GrowingWavFile::Commit() {
   if (const FileError error = file.Flush()) return error;
   const std::uint64_t frameBytes = 2u * static_cast<std::uint64_t>(channels);
-  const auto covered = static_cast<std::uint32_t>(DataBytes() / frameBytes * frameBytes);
-  const WavHeader header = MakeWavHeader(rate, 16, channels, covered);
-  if (const FileError error = file.Overwrite(&header, sizeof header)) return error;
-  return file.Flush();
+  const std::uint64_t covered = DataBytes() / frameBytes * frameBytes;
+  if (!rf64 && covered > MAX_WAV_DATA_BYTES) {
+    // Into RF64 in place, still covering what the disk's header covers,
+    // one field at a time, each on the disk before the next and each state
+    // a file that opens: the ds64 fields under the JUNK chunk's name (a
+    // plain WAV file), the ds64 name (a WAV file with a chunk it skips),
+    // RF64 and its RIFF size (an RF64 file whose data chunk gives its size
+    // itself), and the data size that sends readers to ds64.
+    const WavHeader switched = MakeWavHeader(rate, channels, committed, true);
+    constexpr std::pair<std::size_t, std::size_t> STEPS[] = {{20, 48}, {12, 16}, {0, 8}, {76, 80}};
+    for (const auto& [from, to] : STEPS) {
+      if (const FileError error = Rewrite(switched, from, to)) return error;
+    }
+    rf64 = true;
+  }
+  if (const FileError error = Rewrite(MakeWavHeader(rate, channels, covered, rf64), 0, sizeof(WavHeader))) {
+    return error;
+  }
+  committed = covered;
+  return {};
 }
 
 FileError GrowingWavFile::Close() {
@@ -49,21 +109,34 @@ FileError GrowingWavFile::Close() {
   return error ? error : closeError;
 }
 
-FileError WriteTakeFile(const std::wstring& path, const SampleTake& take, std::int32_t sampleRate,
-                        std::int32_t channels, const FileCalls& calls) {
-  // A device the path names (NUL, /dev/full) is written to itself.
-  const bool replace = !NamesDevice(path);
-  const std::wstring target = replace ? path + L".part" : path;
-  FileError error;
-  {
-    GrowingWavFile file(sampleRate, channels, calls);
-    error = file.Open(target);
-    if (!file.IsOpen()) return error;  // nothing there is ours to remove
-    for (std::size_t i = 0; i < take.BlockCount() && !error; ++i) error = file.Append(take.Block(i));
-    const FileError closeError = file.Close();
-    if (!error) error = closeError;
+bool WavReader::Open(const std::wstring& path, std::int32_t rate, std::int32_t channels) {
+  dataBytes = 0;
+  in = std::ifstream(FilePath(path), std::ios::binary);
+  WavHeader header;
+  if (!in.read(reinterpret_cast<char*>(&header), sizeof header)) return false;
+  const auto is = [](const std::array<char, 4>& id, const char* text) { return std::memcmp(id.data(), text, 4) == 0; };
+  const WavHeader expected = MakeWavHeader(rate, channels, 0);
+  const bool isRf64 = is(header.riffId, "RF64") && is(header.ds64Id, "ds64");
+  if (!(is(header.riffId, "RIFF") || isRf64) || !is(header.waveId, "WAVE") || !is(header.fmtId, "fmt ") ||
+      !is(header.dataId, "data") || header.fmtSize != 16 || header.audioFormat != 1 ||
+      header.channels != expected.channels || header.sampleRate != expected.sampleRate ||
+      header.bitsPerSample != 16) {
+    return false;
   }
-  if (!error && replace) error = ReplaceFile(target, path);
-  if (error) RemoveFile(target);
-  return error;
+  std::uint64_t covered = header.dataSize;
+  if (isRf64 && header.dataSize == 0xFFFFFFFF) {
+    covered = std::uint64_t{header.dataSizeHigh} << 32 | header.dataSizeLow;
+  }
+  in.seekg(0, std::ios::end);
+  const auto end = static_cast<std::uint64_t>(in.tellg());
+  in.seekg(sizeof header);
+  if (!in) return false;
+  const std::uint64_t frameBytes = 2u * static_cast<std::uint64_t>(channels);
+  dataBytes = std::min(covered, end - sizeof header) / frameBytes * frameBytes;
+  return true;
+}
+
+bool WavReader::Read(std::span<std::int16_t> samples) {
+  return static_cast<bool>(in.read(reinterpret_cast<char*>(samples.data()),
+                                   static_cast<std::streamsize>(samples.size_bytes())));
 }

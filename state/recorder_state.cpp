@@ -14,6 +14,7 @@ std::uint32_t captureFailureCode = 0;
 std::atomic<std::uint32_t> stalledSeconds{0};
 std::atomic<std::uint32_t> recordedSeconds{0};
 std::atomic<std::uint32_t> recordedGaps{0};
+std::atomic<std::uint32_t> diskSecondsLeft{UINT32_MAX};
 FileError liveWriteError{};
 WindowHandle mainWindow = nullptr;
 std::mutex displayMutex;

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "capture/output_file.h"
-#include "capture/sample_take.h"
+#include "capture/unsaved_take.h"
 #include "state/notifier.h"
 
 // The process-wide objects through which the user-interface thread, the
@@ -27,11 +27,11 @@ using AnalysisFrame = std::vector<std::int16_t>;
 enum class RecordingOutcome : std::uint8_t {
   None,                // no recording has finished yet
   Saved,               // the whole take is in the file
-  SavedAtLimit,        // saved, but the WAV size limit ended the recording
   SavedDeviceLost,     // saved, but the device went away and ended it
   SavedServiceStopped, // saved, but the Windows audio service stopped and ended it
   SavedCaptureFailed,  // saved, but the device failed (captureFailureCode) and ended it
   SavedOutOfMemory,    // saved, but memory for the take ran out and ended it
+  SavedDiskTooSlow,    // saved, but the disk fell too far behind capture and ended it
   CouldNotStart,       // a setup step failed (startFailure says which); no file
   FormatNotSupported,  // the device's sample format cannot be read; no file
   FileNotOpened,       // the output file could not be opened; no file
@@ -57,19 +57,6 @@ struct StartFailure {
   StartStep step = StartStep::None;
   std::uint32_t code = 0;  // the platform's result (an HRESULT); 0 when there is none
   bool chosenDevice = false;  // the device was the one the user chose, not Windows' default
-};
-
-// A take whose file could not be written, kept in memory until the user
-// saves it elsewhere or discards it.
-struct UnsavedTake {
-  SampleTake samples;
-  std::int32_t sampleRate = 0;
-  std::int32_t channels = 0;
-  FileError error;  // why the latest attempt to write it failed
-  // The file that holds the part of the take written before its disk
-  // failed, a valid WAV file; empty once removed. It stays until the whole
-  // take is saved elsewhere or the user has discarded it.
-  std::wstring partialFile;
 };
 
 // Writer: UI thread (Start sets; Stop, WM_CLOSE, WM_DESTROY, WM_RECORDING_DONE clear).
@@ -111,6 +98,10 @@ extern std::atomic<std::uint32_t> stalledSeconds;
 // the thread.
 extern std::atomic<std::uint32_t> recordedSeconds;
 extern std::atomic<std::uint32_t> recordedGaps;
+// Seconds of the take that the free space on the file's volume still holds;
+// UINT32_MAX when the system does not say. Writer: the file writer, at each
+// commit. Reader: UI thread, on WM_UPDATE_VISUALS while recording.
+extern std::atomic<std::uint32_t> diskSecondsLeft;
 // Why the file stopped taking the recording. Writer: the file writer, before
 // it posts WM_WRITE_FAILED. Reader: UI thread, on that message.
 extern FileError liveWriteError;

@@ -4,6 +4,8 @@
 #include <knownfolders.h>
 #include <shlobj.h>
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 
 #include "app/commands.h"
@@ -179,10 +181,11 @@ class MainWindowOps final : public WindowOps {
   }
   void DestroyMainWindow() override { DestroyWindow(window); }
   void PostQuit() override { PostQuitMessage(0); }
-  std::wstring DocumentsFolder() override {
+  std::wstring KnownFolder(Folder which) override {
     PWSTR folder = nullptr;
     std::wstring path;
-    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Documents, KF_FLAG_CREATE, nullptr, &folder))) path = folder;
+    const KNOWNFOLDERID& id = which == Folder::Documents ? FOLDERID_Documents : FOLDERID_LocalAppData;
+    if (SUCCEEDED(SHGetKnownFolderPath(id, KF_FLAG_CREATE, nullptr, &folder))) path = folder;
     CoTaskMemFree(folder);
     return path;
   }
@@ -198,6 +201,34 @@ class MainWindowOps final : public WindowOps {
   void WriteSetting(const std::wstring& name, const std::wstring& value) override {
     RegSetKeyValueW(HKEY_CURRENT_USER, SETTINGS_KEY, name.c_str(), REG_SZ, value.c_str(),
                     static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+  }
+  std::vector<std::pair<std::wstring, std::wstring>> ReadSettingsIn(const std::wstring& key) override {
+    std::vector<std::pair<std::wstring, std::wstring>> settings;
+    HKEY folder = nullptr;
+    const std::wstring path = std::wstring(SETTINGS_KEY) + L"\\" + key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &folder) != ERROR_SUCCESS) return settings;
+    for (DWORD index = 0;; ++index) {
+      wchar_t name[1024], value[4096];
+      DWORD nameLength = static_cast<DWORD>(std::size(name)), bytes = sizeof value - sizeof(wchar_t), type = 0;
+      const LSTATUS status = RegEnumValueW(folder, index, name, &nameLength, nullptr, &type,
+                                           reinterpret_cast<BYTE*>(value), &bytes);
+      if (status == ERROR_NO_MORE_ITEMS) break;
+      if (status != ERROR_SUCCESS || type != REG_SZ) continue;
+      value[bytes / sizeof(wchar_t)] = L'\0';
+      settings.emplace_back(name, value);
+    }
+    RegCloseKey(folder);
+    std::sort(settings.begin(), settings.end());
+    return settings;
+  }
+  void WriteSettingIn(const std::wstring& key, const std::wstring& name, const std::wstring& value) override {
+    const std::wstring path = std::wstring(SETTINGS_KEY) + L"\\" + key;
+    if (value.empty()) {
+      RegDeleteKeyValueW(HKEY_CURRENT_USER, path.c_str(), name.c_str());
+    } else {
+      RegSetKeyValueW(HKEY_CURRENT_USER, path.c_str(), name.c_str(), REG_SZ, value.c_str(),
+                      static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    }
   }
   std::vector<RecordingDevice> ActiveRecordingDevices() override { return ListRecordingDevices(); }
   int ShowDeviceMenu(const std::vector<DeviceMenuItem>& items) override {
@@ -241,7 +272,6 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       CreateControls(window);
       ApplyMessageFont();
       mainWindow = ToWindowHandle(window);
-      WatchRecordingDevices(window);
       return 0;
     case WM_COMMAND:
       OnCommand(ops, LOWORD(wParam));
@@ -342,8 +372,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
                                 ScaleToDpi(400, dpi), ScaleToDpi(270, dpi), nullptr, nullptr, instance, nullptr);
   mainWindow = ToWindowHandle(window);
   ShowWindow(window, showCommand);
-  // On the screen first: what it says may come in a box owned by the window.
+  // On the screen and painted before anything asks Windows' audio service,
+  // which may be slow to answer while a session starts; what OnStartup
+  // says may come in a box owned by the window.
+  UpdateWindow(window);
   if (window != nullptr) {
+    WatchRecordingDevices(window);
     MainWindowOps ops(window);
     OnStartup(ops);
   }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
 #include <deque>
 #include <cstring>
 #include <filesystem>
@@ -10,6 +11,7 @@
 #include <iterator>
 #include <functional>
 #include <map>
+#include <set>
 #include <string_view>
 #include <future>
 
@@ -18,6 +20,10 @@
 #include "support/failing_allocation.h"
 #include "support/scripted_audio_source.h"
 #include "support/test_platform.h"
+
+#ifdef __linux__
+#include <sys/resource.h>
+#endif
 
 namespace {
 
@@ -101,11 +107,22 @@ class FakeWindow : public WindowOps {
     OnDestroy(*this);
   }
   void PostQuit() override { quitPosted = true; }
-  std::wstring documents;
+  std::wstring documents, localAppData;
   std::map<std::wstring, std::wstring> settings;
-  std::wstring DocumentsFolder() override { return documents; }
+  std::map<std::wstring, std::map<std::wstring, std::wstring>> settingsIn;  // by key
+  std::wstring KnownFolder(Folder folder) override { return folder == Folder::Documents ? documents : localAppData; }
   std::wstring ReadSetting(const std::wstring& name) override { return settings[name]; }
   void WriteSetting(const std::wstring& name, const std::wstring& value) override { settings[name] = value; }
+  std::vector<std::pair<std::wstring, std::wstring>> ReadSettingsIn(const std::wstring& key) override {
+    return {settingsIn[key].begin(), settingsIn[key].end()};
+  }
+  void WriteSettingIn(const std::wstring& key, const std::wstring& name, const std::wstring& value) override {
+    if (value.empty()) {
+      settingsIn[key].erase(name);
+    } else {
+      settingsIn[key][name] = value;
+    }
+  }
   std::vector<RecordingDevice> devices;            // the active recording devices
   int listings = 0;                                // times they were asked for
   std::vector<std::vector<DeviceMenuItem>> menus;  // every menu shown; the user picks entry menuPick
@@ -222,7 +239,7 @@ TEST_F(Commands, StartRecordStopAndSave) {
             (std::vector<std::wstring>{L"Recording... 0:01", L"Saving the recording...", window.status}));
   EXPECT_FALSE(captureActive.load());
   EXPECT_FALSE(captureThread.joinable());
-  EXPECT_GT(fs::file_size(path), 44u);
+  EXPECT_GT(fs::file_size(path), 80u);
   EXPECT_FALSE(window.destroyed);
   EXPECT_EQ(window.focused, ID_START);
   EXPECT_EQ(window.listings, 0) << "devices listed with none chosen";
@@ -409,7 +426,7 @@ TEST(StatusText, EveryOutcomeSaysWhatHappened) {
     std::wstring text, box;
   } cases[] = {
       {RecordingOutcome::Saved, {}, saved + L" (9999 gaps)", L""},
-      {RecordingOutcome::SavedAtLimit, {}, saved + L" (stopped at the 4 GB limit)", L""},
+      {RecordingOutcome::SavedDiskTooSlow, {}, saved + L" (stopped: disk too slow)", L""},
       {RecordingOutcome::SavedDeviceLost, {}, saved + L" (stopped: device lost)", L""},
       {RecordingOutcome::SavedOutOfMemory, {}, saved + L" (stopped: out of memory)", L""},
       {RecordingOutcome::SavedServiceStopped, {}, saved + L" (audio service stopped)", L""},
@@ -452,12 +469,12 @@ TEST(StatusText, EveryOutcomeSaysWhatHappened) {
 std::vector<std::int16_t> WavSamples(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::vector<char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  if (bytes.size() < 44) return {};
+  if (bytes.size() < 80) return {};
   std::uint32_t dataBytes = 0;
-  std::memcpy(&dataBytes, bytes.data() + 40, 4);
-  EXPECT_EQ(dataBytes, bytes.size() - 44) << "the header does not describe the file";
-  std::vector<std::int16_t> samples((bytes.size() - 44) / 2);
-  std::memcpy(samples.data(), bytes.data() + 44, samples.size() * 2);
+  std::memcpy(&dataBytes, bytes.data() + 76, 4);
+  EXPECT_EQ(dataBytes, bytes.size() - 80) << "the header does not describe the file";
+  std::vector<std::int16_t> samples((bytes.size() - 80) / 2);
+  std::memcpy(samples.data(), bytes.data() + 80, samples.size() * 2);
   return samples;
 }
 
@@ -498,29 +515,72 @@ TEST_F(Commands, TakeTheDiskRefusesIsSavedElsewhere) {
 }
 
 // The session ends while the question is on the screen: the take goes to
-// the rescue folder before the handler returns, nothing more is asked, and
-// the next start says where the take went.
-TEST_F(Commands, SessionEndWhileAskingKeepsTheTakeInTheRescueFolder) {
+// the first place that takes it before the handler returns, nothing more
+// is asked, and the next start tells of every rescued take. A name another
+// rescue took is skipped; where no place takes it, the next start says
+// what was lost and where the rest is.
+TEST_F(Commands, SessionEndWhileAskingKeepsTheTakeWhereverItCan) {
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  window.documents = (dir / "Documents").wstring();
-  window.yesNo = {Answer::No};  // if the process lives on after the session's end
-  window.whileAsked = [&] { OnEndSession(window, true); };
-  ASSERT_TRUE(StartRecordingTo(L"/dev/full", NOT_SAVED));
-  ASSERT_TRUE(PumpUntil([] { return testNotifier.Count(WM_UPDATE_VISUALS) >= 3; }));
-  OnCommand(window, ID_STOP);
-  ASSERT_TRUE(PumpUntil([&] { return !window.questions.empty(); }));
-  EXPECT_EQ(window.questions.size(), 1u);
-
-  const std::wstring rescued = window.settings[L"RescuedRecording"];
-  EXPECT_EQ(rescued.rfind((dir / "Documents" / "Vellora" / "Recording ").wstring(), 0), 0u) << rescued;
-  const auto samples = WavSamples(rescued);
-  EXPECT_GE(samples.size(), 3 * 480u);
-  EXPECT_EQ(std::count(samples.begin(), samples.end(), 1000), static_cast<std::ptrdiff_t>(samples.size()));
+  std::ofstream(dir / "a file") << "x";
+  const std::wstring documents = (dir / "Documents").wstring(), unwritable = (dir / "a file" / "Documents").wstring();
+  const std::wstring local = (dir / "Local").wstring();
+  const struct {
+    const char* name;
+    std::wstring documents;
+    bool nameTaken;
+    std::wstring expectedFolder;  // empty: the take is lost
+  } cases[] = {
+      {"Documents takes it", documents, false, documents + L"/Vellora"},
+      {"a rescue of the same second took the name", documents, true, documents + L"/Vellora"},
+      {"Documents cannot be written", unwritable, false, local + L"/Vellora"},
+  };
+  std::vector<std::wstring> rescued;
+  int ran = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    window.documents = c.documents;
+    window.localAppData = local;
+    window.questions.clear();
+    window.yesNo = {Answer::No};  // if the process lives on after the session's end
+    window.whileAsked = [&] { OnEndSession(window, true); };
+    std::vector<fs::path> taken;
+    if (c.nameTaken) {
+      // Another process's rescues, in this second and the next two.
+      fs::create_directories(fs::path(documents) / "Vellora");
+      for (std::time_t t = std::time(nullptr); t < std::time(nullptr) + 3; ++t) {
+        wchar_t stamp[32];
+        std::wcsftime(stamp, 32, L"%Y-%m-%d %H-%M-%S", std::localtime(&t));
+        taken.push_back(fs::path(documents) / "Vellora" / (std::wstring(L"Recording ") + stamp + L".wav"));
+        std::ofstream(taken.back()) << "another take";
+      }
+    }
+    const std::size_t before = testNotifier.Count(WM_UPDATE_VISUALS);
+    ASSERT_TRUE(StartRecordingTo(L"/dev/full", NOT_SAVED));
+    ASSERT_TRUE(PumpUntil([&] { return testNotifier.Count(WM_UPDATE_VISUALS) >= before + 3; }));
+    OnCommand(window, ID_STOP);
+    ASSERT_TRUE(PumpUntil([&] { return !window.questions.empty(); }));
+    EXPECT_EQ(window.questions.size(), 1u);
+    ASSERT_TRUE(window.status.starts_with(L"Saved to: " + c.expectedFolder + L"/Recording ")) << window.status;
+    rescued.push_back(window.status.substr(10));
+    EXPECT_EQ(c.nameTaken, rescued.back().ends_with(L" (2).wav")) << rescued.back();
+    for (const auto& other : taken) EXPECT_EQ(fs::file_size(other), 12u) << "another rescue overwritten";
+    const auto samples = WavSamples(rescued.back());
+    EXPECT_GE(samples.size(), 3 * 480u);
+    EXPECT_EQ(std::count(samples.begin(), samples.end(), 1000), static_cast<std::ptrdiff_t>(samples.size()));
+    for (const auto& other : taken) fs::remove(other);
+    PumpUntil([] { return false; }, 0s);
+    ++ran;
+  }
+  EXPECT_EQ(ran, 3);
   OnStartup(window);
-  EXPECT_EQ(window.status, L"Saved to: " + rescued);
+  EXPECT_EQ(window.status, L"Saved to: " + rescued.back());
   ASSERT_FALSE(window.boxes.empty());
-  EXPECT_EQ(window.boxes.back().text, L"When Windows ended the session, the recording was saved to\n" + rescued);
-  EXPECT_EQ(window.settings[L"RescuedRecording"], L"");
+  std::wstring told;
+  for (const std::wstring& path : std::set<std::wstring>(rescued.begin(), rescued.end())) {
+    told += (told.empty() ? L"" : L"\n\n") + (L"When Windows ended the session, the recording was saved to\n" + path);
+  }
+  EXPECT_EQ(window.boxes.back().text, told);
+  EXPECT_TRUE(window.ReadSettingsIn(L"Rescued").empty()) << "told again at the next start";
 }
 
 // Only an explicit discard throws a take away. A Start, a close and the end
@@ -528,22 +588,50 @@ TEST_F(Commands, SessionEndWhileAskingKeepsTheTakeInTheRescueFolder) {
 // Before the take's news is handled, a Start is refused and a close waits;
 // a question box that cannot be shown decides nothing, and gives up the close.
 TEST_F(Commands, UnsavedTakeIsDiscardedOnlyWhenTheUserSaysSo) {
-  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+#ifndef __linux__
+  GTEST_SKIP() << "needs RLIMIT_FSIZE";
+#else
+  // Files may grow to 4000 bytes: the take's own file stops part-way, a
+  // regular file that holds the take's beginning, and so does every rescue.
+  const std::wstring path = PathOf("take.wav");
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit limit{};
+  getrlimit(RLIMIT_FSIZE, &limit);
+  const rlimit small{4000, limit.rlim_max};
+  setrlimit(RLIMIT_FSIZE, &small);
   window.yesNo = {Answer::NoAnswer};
-  ASSERT_TRUE(StartRecordingTo(L"/dev/full", NOT_SAVED));
+  ASSERT_TRUE(StartRecordingTo(path, L"(not saved: file too large)"));
+  ASSERT_TRUE(PumpUntil([] { return testNotifier.Count(WM_UPDATE_VISUALS) >= 20; }));
   OnCommand(window, ID_STOP);
   ASSERT_TRUE(testNotifier.WaitFor(WM_RECORDING_DONE, 1, 20s));
   while (captureActive.load()) std::this_thread::sleep_for(1ms);  // the thread has ended
   OnCommand(window, ID_START);
   OnClose(window);
   EXPECT_TRUE(window.questions.empty());
-  ASSERT_TRUE(PumpUntilStatus(L"Not saved yet: disk full."));
+  ASSERT_TRUE(PumpUntilStatus(L"Not saved yet: file too large."));
   EXPECT_EQ(window.questions.size(), 1u) << "asked again and again";
   EXPECT_FALSE(window.destroyed || window.buttonsDisabled);
+  // A close while the take waits asks first; a box that cannot be shown keeps both.
+  window.yesNo = {Answer::NoAnswer};
+  OnClose(window);
+  EXPECT_EQ(window.questions.size(), 2u);
+  EXPECT_FALSE(window.destroyed || window.buttonsDisabled);
+  // The session's end finds no place that takes the rest: the next start
+  // says what was lost and where the beginning is.
+  window.documents = PathOf("Documents");
+  window.localAppData = PathOf("Local");
+  OnEndSession(window, true);
+  ASSERT_EQ(window.settingsIn[L"Rescued"].size(), 1u);
+  const std::wstring lost = window.settingsIn[L"Rescued"].begin()->second;
+  EXPECT_TRUE(lost.starts_with(L"When Windows ended the session, the recording could not be saved anywhere: its last "))
+      << testing::PrintToString(lost);
+  EXPECT_TRUE(lost.ends_with(L" were lost. The first part is (0 s) in\n" + path)) << testing::PrintToString(lost);
+  ASSERT_TRUE(unsavedTake.has_value()) << "dropped unasked";
+  setrlimit(RLIMIT_FSIZE, &limit);
 
   window.yesNo = {Answer::No, Answer::No, Answer::No, Answer::Yes};  // not discarded, then discarded
   window.whileAsked = [&] {
-    if (window.questions.size() != 2) return;
+    if (window.questions.size() != 4) return;
     OnCommand(window, ID_START);
     OnClose(window);
     OnEndSession(window, false);  // cancelled
@@ -551,12 +639,16 @@ TEST_F(Commands, UnsavedTakeIsDiscardedOnlyWhenTheUserSaysSo) {
   OnCommand(window, ID_START);
   EXPECT_TRUE(window.destroyed);
   EXPECT_EQ(window.dialogs, 1) << "a Save dialog for a second recording, or for a window that has gone";
-  ASSERT_EQ(window.questions.size(), 5u);
-  EXPECT_EQ(window.questions[2].rfind(L"Discard the recording (", 0), 0u);
-  EXPECT_EQ(window.questions[4], window.questions[2]);
-  EXPECT_TRUE(window.shutdownReasons.empty());
+  ASSERT_EQ(window.questions.size(), 6u);
+  EXPECT_EQ(window.questions[3].rfind(L"Discard the recording (", 0), 0u);
+  EXPECT_EQ(window.questions[5], window.questions[3]);
+  EXPECT_EQ(window.shutdownReasons, (std::vector<std::wstring>{L"Saving the recording", L"-"}));
   EXPECT_EQ(window.status, L"The recording was discarded.");
   EXPECT_FALSE(unsavedTake.has_value());
+  EXPECT_FALSE(fs::exists(path)) << "the discarded take's beginning is left behind";
+  OnStartup(window);
+  EXPECT_EQ(window.status, RECORDING_LOST_TEXT);
+#endif
 }
 
 // The session ends during a recording: the take is in its file before the
@@ -599,7 +691,8 @@ TEST(StatusText, FileErrorsSayWhyAndTakesHowLong) {
     EXPECT_EQ(WriteFailedStatusText(c.error), L"Not saved yet: " + c.shortCause + L".");
     // The longest time and each notice: the notice is whole, and it fits.
     const std::wstring recording = RecordingStatusText({.seconds = 35999, .gaps = 9999, .notSaved = true,
-                                                        .writeError = c.error, .stalledSeconds = 999});
+                                                        .writeError = c.error, .stalledSeconds = 999,
+                                                        .diskSecondsLeft = 59});
     EXPECT_EQ(recording, L"Recording... 9:59:59 (not saved: " + c.shortCause + L")");
     EXPECT_TRUE(FitsStatusLine(recording)) << testing::PrintToString(recording);
   }
@@ -612,6 +705,14 @@ TEST(StatusText, FileErrorsSayWhyAndTakesHowLong) {
   EXPECT_EQ(RecordingStatusText({.seconds = 3723, .gaps = 1}), L"Recording... 1:02:03 (1 gap)");
   EXPECT_EQ(RecordingStatusText({.seconds = 600, .gaps = 2, .stalledSeconds = 3}),
             L"Recording... 10:00 (no sound for 3 s)");
+  // The disk's free time, counted down from just under ten minutes, ahead
+  // of a silent device.
+  const std::pair<std::uint32_t, const wchar_t*> diskTimes[] = {
+      {600, L"Recording... 10:00 (no sound for 3 s)"}, {599, L"Recording... 10:00 (disk full in 10 min)"},
+      {480, L"Recording... 10:00 (disk full in 9 min)"}, {0, L"Recording... 10:00 (disk full in 1 min)"}};
+  for (const auto& [seconds, text] : diskTimes) {
+    EXPECT_EQ(RecordingStatusText({.seconds = 600, .stalledSeconds = 3, .diskSecondsLeft = seconds}), text);
+  }
 }
 
 // Stop and Start again before the first thread has even opened the device:
@@ -644,7 +745,7 @@ TEST_F(Commands, StartIsRefusedUntilTheStoppedRecordingIsSaved) {
   OnCommand(window, ID_STOP);
   ASSERT_TRUE(PumpUntilStatus(L"Saved to: " + secondPath));
   EXPECT_EQ(window.dialogs, 2);
-  EXPECT_GT(fs::file_size(secondPath), 44u);
+  EXPECT_GT(fs::file_size(secondPath), 80u);
 }
 
 // The device menu's pick is what the next recording opens and the next start

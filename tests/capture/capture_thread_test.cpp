@@ -104,7 +104,7 @@ TEST_F(RecordingThread, StereoPcmTakeHoldsEverySampleInOrder) {
     if (message == WM_RECORDING_DONE) sizeWhenDone = fs::file_size(path);
   };
   Record(source);
-  EXPECT_EQ(sizeWhenDone, 44 + 2 * next);
+  EXPECT_EQ(sizeWhenDone, 80 + 2 * next);
 
   const auto wav = ReadWav(path);
   ASSERT_EQ(wav.samples.size(), next);
@@ -112,8 +112,8 @@ TEST_F(RecordingThread, StereoPcmTakeHoldsEverySampleInOrder) {
   EXPECT_EQ(wav.header.channels, 2);
   EXPECT_EQ(wav.header.sampleRate, 48000u);
   EXPECT_EQ(wav.header.dataSize, 2 * next);
-  EXPECT_EQ(wav.header.riffSize, 2 * next + 36);
-  EXPECT_EQ(wav.fileSize, 44 + 2 * next);
+  EXPECT_EQ(wav.header.riffSize, 2 * next + 72);
+  EXPECT_EQ(wav.fileSize, 80 + 2 * next);
 
   std::vector<unsigned> expected = {WM_RECORDING_STARTED};
   expected.insert(expected.end(), 6, WM_UPDATE_VISUALS);
@@ -334,29 +334,6 @@ TEST_F(RecordingThread, SilentPacketsAreRecordedAsZeros) {
   }
 }
 
-TEST_F(RecordingThread, LengthLimitEndsTheRecordingAtAWholeFrame) {
-  ScriptedAudioSource source(Pcm16Format(2, 48000));
-  source.whenDrained = ScriptedAudioSource::WhenDrained::KeepPolling;
-  std::size_t next = 0;
-  for (int p = 0; p < 10; ++p) {
-    std::vector<std::int16_t> samples(200);  // 100 frames
-    for (auto& s : samples) s = Generated(next++);
-    source.AddPacket(Pcm16Packet(samples, 2));
-  }
-  // 1003 bytes hold 250 whole stereo frames and three bytes more.
-  Record(source, {.maxDataBytes = 1003});
-
-  const auto wav = ReadWav(path);
-  ASSERT_EQ(wav.samples.size(), 500u);
-  for (std::size_t i = 0; i < 500; ++i) ASSERT_EQ(wav.samples[i], Generated(i));
-  EXPECT_EQ(wav.header.dataSize, 1000u);
-  EXPECT_EQ(recordingOutcome.load(), RecordingOutcome::SavedAtLimit);
-  EXPECT_TRUE(isRecording.load());
-  EXPECT_EQ(source.packetsServed, 3u);
-  EXPECT_EQ(source.released, (std::vector<std::uint32_t>{100, 100, 100}));
-  ExpectEndedCleanly();
-}
-
 // A GetBuffer that fails hands out nothing: polling goes on and the packet
 // comes next time. Stop ends the drain after the packet in hand, however
 // many more are waiting.
@@ -469,8 +446,9 @@ TEST_F(RecordingThread, OutOfMemoryEndsTheRecordingAndSavesWhatItHas) {
     for (auto& s : samples) s = Generated(next++);
     source.AddPacket(Pcm16Packet(samples, 1));
   }
-  // One block holds ten packets and part of the eleventh.
-  Record(source, {.maxTakeBlocks = 1});
+  // Four blocks hold ten packets and part of the eleventh; the writer
+  // gives nothing back before Stop.
+  Record(source, {.maxTakeBlocks = 4, .writer = {10s, 10s}});
 
   const auto wav = ReadWav(path);
   ASSERT_EQ(wav.samples.size(), 1'000'000u);
@@ -489,6 +467,7 @@ struct FakeDisk {
   std::int64_t limit = INT64_MAX;  // a write beyond stores what fits, then fails with ENOSPC
   bool storesPartly = false;       // every write stores half its bytes and reports EINVAL, as Wine's does
   bool flushFailsAtEnd = false;    // flushes fail with EIO once the recording is stopped
+  std::uint64_t free = UINT64_MAX;  // what the volume says it has free
 } disk;
 
 int Failed(int error) {
@@ -509,15 +488,17 @@ int DiskFlush(int descriptor) {
   return disk.flushFailsAtEnd && !isRecording.load() ? Failed(EIO) : SystemFileCalls().flush(descriptor);
 }
 
+std::uint64_t DiskFree(const std::filesystem::path&) { return disk.free; }
+
 const FileCalls DISK_CALLS{SystemFileCalls().open, DiskWrite, DiskFlush, SystemFileCalls().seek,
-                           SystemFileCalls().close};
+                           SystemFileCalls().close, DiskFree};
 
 // Samples the header covers, having checked that the file is now a valid WAV file of
 // the generated sequence's beginning: sizes agree, cover whole frames, every sample right.
 std::size_t ExpectValidBeginning(const fs::path& path, std::size_t channels) {
   const auto wav = ReadWav(path);
-  EXPECT_EQ(wav.header.riffSize, wav.header.dataSize + 36);
-  EXPECT_LE(44 + std::uintmax_t{wav.header.dataSize}, wav.fileSize);
+  EXPECT_EQ(wav.header.riffSize, wav.header.dataSize + 72);
+  EXPECT_LE(80 + std::uintmax_t{wav.header.dataSize}, wav.fileSize);
   EXPECT_EQ(wav.header.dataSize % (2 * channels), 0u);
   std::size_t right = 0;
   while (right < wav.samples.size() && wav.samples[right] == Generated(right)) ++right;
@@ -535,9 +516,9 @@ TEST_F(RecordingThread, FileGrowsValidWhileRecordingAndSurvivesAFailingDisk) {
     FakeDisk disk;
     std::size_t coveredAtEnd;  // samples the final header covers; SIZE_MAX: all
   } cases[] = {
-      {"disk keeps up", {}, SIZE_MAX},
+      {"disk keeps up, with 90 s of room", {.free = 48000 * 4 * 90 + 3}, SIZE_MAX},
       {"write reported failed after storing part", {.storesPartly = true}, SIZE_MAX},
-      {"disk full while recording", {.limit = 44 + 10002}, 5000},
+      {"disk full while recording", {.limit = 80 + 10002}, 5000},
       {"flush fails at the end", {.flushFailsAtEnd = true}, 0},
   };
   int ran = 0;
@@ -574,7 +555,8 @@ TEST_F(RecordingThread, FileGrowsValidWhileRecordingAndSurvivesAFailingDisk) {
       EXPECT_TRUE(coveredWhileRecording > 0 || c.disk.storesPartly) << "nothing was written while recording";
       EXPECT_EQ(recordingOutcome.load(), RecordingOutcome::Saved);
       EXPECT_EQ(covered, next);
-      EXPECT_EQ(ReadWav(path).fileSize, 44 + 2 * next);
+      EXPECT_EQ(ReadWav(path).fileSize, 80 + 2 * next);
+      EXPECT_EQ(diskSecondsLeft.load(), c.disk.free == UINT64_MAX ? UINT32_MAX : 90u);
     } else {
       if (c.coveredAtEnd != 0) { EXPECT_EQ(covered, c.coveredAtEnd); }
       EXPECT_EQ(recordingOutcome.load(), RecordingOutcome::WriteFailed) << "a failure reported as saved";
@@ -583,6 +565,8 @@ TEST_F(RecordingThread, FileGrowsValidWhileRecordingAndSurvivesAFailingDisk) {
       EXPECT_EQ(std::pair(unsavedTake->sampleRate, unsavedTake->channels), std::pair(48000, 2));
       EXPECT_EQ(unsavedTake->partialFile, path.wstring());
       ASSERT_EQ(unsavedTake->samples.size(), next) << "capture stopped with the file";
+      if (c.coveredAtEnd != 0) { EXPECT_EQ(unsavedTake->inFile, c.coveredAtEnd); }
+      EXPECT_LE(unsavedTake->samples.Start(), unsavedTake->inFile);
       // Saved whole elsewhere, or over the part itself.
       const fs::path elsewhere = c.disk.flushFailsAtEnd ? path : dir / "elsewhere.wav";
       disk = {};
@@ -595,6 +579,49 @@ TEST_F(RecordingThread, FileGrowsValidWhileRecordingAndSurvivesAFailingDisk) {
     ++ran;
   }
   EXPECT_EQ(ran, 4);
+}
+
+// Memory holds only what the file has not taken: the writer commits about
+// once a second at its own pace and gives back what the disk holds, so a
+// long take never comes near the bound that a stalled disk meets.
+TEST_F(RecordingThread, MemoryHoldsOnlyWhatTheFileHasNotYetTaken) {
+  ScriptedAudioSource source(Pcm16Format(2, 192000));
+  source.packetInterval = 10ms;
+  constexpr std::size_t PACKETS = 400, FRAMES = 1920;
+  std::size_t next = 0;
+  for (std::size_t p = 0; p < PACKETS; ++p) {
+    std::vector<std::int16_t> samples(2 * FRAMES);
+    for (auto& s : samples) s = Generated(next++);
+    source.AddPacket(Pcm16Packet(samples, 2));
+  }
+  // The header keeps within a few seconds of capture (a commit each second,
+  // with room for a loaded machine), never ten.
+  std::size_t served = 0, worstLag = 0;
+  testNotifier.onPost = [&](unsigned message) {
+    if (message != WM_UPDATE_VISUALS || ++served < 300 || served % 10 != 0) return;
+    WavHeader header;
+    std::ifstream(path, std::ios::binary).read(reinterpret_cast<char*>(&header), sizeof header);
+    worstLag = std::max<std::size_t>(worstLag, served * 2 * FRAMES - header.dataSize / 2);
+  };
+  // 4 s of take; 6 blocks is 3.4 s of it.
+  Record(source, {.maxBehindBytes = 2 * 6 * SampleTake::BLOCK_SAMPLES});
+  testNotifier.onPost = nullptr;
+  EXPECT_EQ(recordingOutcome.load(), RecordingOutcome::Saved);
+  EXPECT_LT(worstLag, 3 * 2 * 192000u);
+  EXPECT_EQ(ExpectValidBeginning(path, 2), next);
+
+  // A disk that takes nothing for a while: capture ends at the bound, and
+  // everything it took is saved.
+  ResetSharedState();
+  ScriptedAudioSource stalled(Pcm16Format(2, 48000));
+  stalled.whenDrained = ScriptedAudioSource::WhenDrained::KeepPolling;
+  for (int p = 0; p < 10; ++p) stalled.AddPacket(Pcm16Packet(std::vector<std::int16_t>(200), 2));
+  Record(stalled, {.maxBehindBytes = 1000, .writer = {10s, 10s}});
+  EXPECT_EQ(recordingOutcome.load(), RecordingOutcome::SavedDiskTooSlow);
+  EXPECT_TRUE(isRecording.load());
+  EXPECT_EQ(stalled.packetsServed, 3u);
+  EXPECT_EQ(ReadWav(path).header.dataSize, 1200u);
+  ExpectEndedCleanly();
 }
 
 // No single code page holds umlauts, kanji and Cyrillic together: in the

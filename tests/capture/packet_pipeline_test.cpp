@@ -26,9 +26,10 @@ class PacketPipeline : public ::testing::Test {
 
   std::vector<std::int16_t> Take() const {
     std::vector<std::int16_t> all;
-    for (std::size_t b = 0; b < take.BlockCount(); ++b) {
-      const auto block = take.Block(b);
-      all.insert(all.end(), block.begin(), block.end());
+    for (std::uint64_t at = take.Start(); at < take.size();) {
+      const auto part = take.Samples(at, take.size());
+      all.insert(all.end(), part.begin(), part.end());
+      at += part.size();
     }
     return all;
   }

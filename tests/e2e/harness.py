@@ -164,7 +164,26 @@ class Session:
         subprocess.run(["wine", "reg", "delete", LAST_VISITED_KEY, "/f"], env=self.env, capture_output=True,
                        timeout=60)
         self.app = self._spawn(["wine", str(self.exe)], env=self.env, cwd=self.dir)
-        self.driver("find", timeout=60)
+        try:
+            self.driver("find", timeout=60)
+        except CaseFailure as failure:
+            raise CaseFailure(f"{failure}; {self.where_the_program_waits()}") from failure
+
+    def where_the_program_waits(self):
+        """Whether the program still runs and, if so, where its threads wait
+        (winedbg's backtraces, kept in the case's folder): a hang of ours
+        shows there, a slow Wine does not."""
+        if self.app is None or self.app.poll() is not None:
+            return f"the program has ended (exit code {self.app.returncode if self.app else None})"
+        traces = self.dir / "backtraces.txt"
+        try:
+            result = subprocess.run(["winedbg", "--command", "bt all"], env=self.env, stdin=subprocess.DEVNULL,
+                                    capture_output=True, timeout=60)
+            traces.write_bytes(result.stdout + result.stderr)
+        except subprocess.TimeoutExpired:
+            return "the program runs; winedbg did not answer within 60 s"
+        waits = [line.strip() for line in traces.read_text("utf-8", "replace").splitlines() if "Vellora" in line]
+        return f"the program runs; its threads' backtraces are in {traces} ({len(waits)} frames of Vellora)"
 
     def driver(self, *args, timeout=30, check_exit=True):
         # Output goes through files, not pipes: a Wine service process that

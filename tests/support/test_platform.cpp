@@ -69,6 +69,7 @@ void ResetSharedState() {
   captureFailureCode = 0;
   unsavedTake.reset();
   stalledSeconds.store(0);
+  diskSecondsLeft.store(UINT32_MAX);
   mainWindow = nullptr;
   {
     std::lock_guard lock(displayMutex);
