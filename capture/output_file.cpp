@@ -55,9 +55,12 @@ int CloseDescriptor(int descriptor) { return close(descriptor); }
 #endif
 
 std::uint64_t FreeSpace(const std::filesystem::path& file) {
-  // Asked of the folder: Windows answers for folders only.
+  // Asked of the folder, with a separator after it: Windows answers for
+  // folders only, and mingw's runtime asks of the folder above a path that
+  // does not end in one (a different volume, where a disk is mounted there).
   std::error_code error;
-  const auto space = std::filesystem::space(file.parent_path().empty() ? "." : file.parent_path(), error);
+  const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
+  const auto space = std::filesystem::space(folder / "", error);
   return error ? UINT64_MAX : space.available;
 }
 

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake make g++ libgtest-dev libgmock-dev googletest libbenchmark-dev libfftw3-dev python3
+  cmake make g++ libgtest-dev libgmock-dev googletest libbenchmark-dev libfftw3-dev python3 sndfile-programs
   g++-mingw-w64-x86-64-posix
   wine wine64 xvfb pulseaudio pulseaudio-utils sox imagemagick nsis icoutils xdotool
 )

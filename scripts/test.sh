@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Every test: the core's unit tests natively (debug, ThreadSanitizer,
 # AddressSanitizer with UndefinedBehaviorSanitizer) and as Windows programs
-# under Wine; the Windows program cross-built with mingw-w64 and packaged;
+# under Wine; the Windows program cross-built with mingw-w64 (once, with
+# those tests) and packaged;
 # the end-to-end tests of it (and of its installer) under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,17 +25,13 @@ cmake --preset mingw-tests > /dev/null
 cmake --build --preset mingw-tests -j "$jobs"
 ctest --preset mingw-tests -j "$jobs"
 
-echo "== Windows program"
-cmake --preset mingw > /dev/null
-cmake --build --preset mingw -j "$jobs"
-
 echo "== benchmarks (built, not run: scripts/bench.sh runs them)"
 cmake --preset bench > /dev/null
 cmake --build --preset bench -j "$jobs"
 
 echo "== release: zip and installer, and what Explorer reads from Vellora.exe"
-scripts/package.sh
-python3 tests/e2e/check_release.py build/mingw build/release
+scripts/package.sh mingw-tests
+python3 tests/e2e/check_release.py build/mingw-tests build/release
 
 echo "== end-to-end tests under Wine"
 python3 tests/e2e/run_e2e.py build/mingw-tests build/e2e

@@ -597,8 +597,13 @@ TEST_F(RecordingThread, MemoryHoldsOnlyWhatTheFileHasNotYetTaken) {
   // The header keeps within a few seconds of capture (a commit each second,
   // with room for a loaded machine), never ten.
   std::size_t served = 0, worstLag = 0;
+  std::mutex posting;  // the analysis worker posts too
+  std::thread::id recording;
   testNotifier.onPost = [&](unsigned message) {
-    if (message != WM_UPDATE_VISUALS || ++served < 300 || served % 10 != 0) return;
+    std::lock_guard lock(posting);
+    if (message == WM_RECORDING_STARTED) recording = std::this_thread::get_id();
+    if (message != WM_UPDATE_VISUALS || std::this_thread::get_id() != recording) return;
+    if (++served < 300 || served % 10 != 0) return;
     WavHeader header;
     std::ifstream(path, std::ios::binary).read(reinterpret_cast<char*>(&header), sizeof header);
     worstLag = std::max<std::size_t>(worstLag, served * 2 * FRAMES - header.dataSize / 2);

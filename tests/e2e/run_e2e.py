@@ -252,6 +252,53 @@ def tone_case(rate, channels, tone):
     return case
 
 
+def resident_bytes(name=b"Vellora.exe"):
+    """The resident memory of the process that runs the program: Wine names
+    it after the program in its first argument (its launcher is "wine")."""
+    sizes = []
+    for entry in Path("/proc").iterdir():
+        try:
+            command = (entry / "cmdline").read_bytes().split(b"\0")
+            if entry.name.isdigit() and command[0].replace(b"\\", b"/").split(b"/")[-1] == name:
+                sizes.append(int(re.search(r"^VmRSS:\s+(\d+) kB", (entry / "status").read_text(), re.M)[1]) * 1024)
+        except (OSError, TypeError):
+            continue
+    check(len(sizes) == 1, f"{len(sizes)} processes of the program to measure")
+    return sizes[0]
+
+
+def case_memory_192000(session):
+    """A long take at 192 kHz stereo costs no more memory than a short one:
+    the process grows by less than 5 % of the take's bytes plus 8 MB while
+    recording (VELLORA_MEMORY_SECONDS long, 30 s unless set; a take kept in
+    memory would grow it by all of its bytes)."""
+    seconds = float(os.environ.get("VELLORA_MEMORY_SECONDS", "30"))
+    path = session.dir / "take.wav"
+    session.start_app()
+    session.play_tone(5000, seconds=seconds + 30)
+    session.driver("click", "start")
+    session.driver("save-as", windows_path(path))
+    session.wait_for_status(lambda s: s.startswith("Recording... "), '"Recording..."')
+    started = time.monotonic()
+    time.sleep(3.0)  # the analysis and the window have what they keep
+    first, first_at = resident_bytes(), time.monotonic()
+    time.sleep(max(0.0, seconds - (time.monotonic() - started)))
+    last, last_at = resident_bytes(), time.monotonic()
+    take_bytes = (last_at - first_at) * 192000 * 4
+    session.log.write(f"resident {first} then {last} bytes, {last_at - first_at:.1f} s later\n")
+    check(last - first < 0.05 * take_bytes + 8e6,
+          f"the process grew by {(last - first) / 1e6:.1f} MB while recording {take_bytes / 1e6:.1f} MB")
+    session.driver("click", "stop")
+    recorded = time.monotonic() - started
+    session.wait_for_status(saved_to(windows_path(path)), '"Saved to: " and the path')
+    check_wav(path, session, 5000, recorded)
+    session.driver("close")
+    check(session.wait_for_exit() == 0, "exit code is not 0")
+
+
+case_memory_192000.session = dict(rate=192000, channels=2)
+
+
 def case_non_ascii_name(session):
     name = "Aufnahme äöü 録音.wav"
     path = session.dir / name
@@ -802,6 +849,7 @@ case_installer.session = dict(fresh_prefix=True)
 CASES = {
     "mono_48000": tone_case(48000, 1, 3000),
     "stereo_44100": tone_case(44100, 2, 5000),
+    "memory_192000": case_memory_192000,
     "non_ascii_name": case_non_ascii_name,
     "unwritable_path": case_unwritable_path,
     "close_while_recording": case_close_while_recording,
