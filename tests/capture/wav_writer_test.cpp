@@ -1,47 +1,59 @@
 #include "capture/wav_writer.h"
+#include "capture/unsaved_take.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/test_platform.h"
 
+#ifdef __linux__
+#include <sys/resource.h>
+#endif
+
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+std::vector<std::uint8_t> Bytes(std::initializer_list<int> values) {
+  std::vector<std::uint8_t> bytes;
+  for (int v : values) bytes.push_back(static_cast<std::uint8_t>(v));
+  return bytes;
+}
 
-void AppendText(Bytes& out, const char* text) { out.insert(out.end(), text, text + 4); }
+void AppendText(std::vector<std::uint8_t>& out, const char* text) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(text[i]));
+}
 
-void AppendLe(Bytes& out, std::uint64_t value, int bytes) {
+void AppendLe(std::vector<std::uint8_t>& out, std::uint64_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
 // The header spelled out field by field, independently of WavHeader: a WAV
-// file's with a JUNK chunk that holds the place of ds64, or an RF64 file's.
-Bytes ExpectedHeader(std::uint32_t rate, std::uint16_t channels, std::uint64_t dataBytes, bool rf64 = false) {
-  Bytes h;
+// file's, with a JUNK chunk in the place of ds64, or an RF64 file's.
+std::vector<std::uint8_t> ExpectedHeader(std::uint32_t rate, std::uint16_t channels,
+                                         std::uint64_t dataBytes, bool rf64 = false) {
+  std::vector<std::uint8_t> h;
   AppendText(h, rf64 ? "RF64" : "RIFF");
   AppendLe(h, rf64 ? 0xFFFFFFFF : dataBytes + 72, 4);
   AppendText(h, "WAVE");
   AppendText(h, rf64 ? "ds64" : "JUNK");
   AppendLe(h, 28, 4);
-  AppendLe(h, rf64 ? dataBytes + 72 : 0, 8);
-  AppendLe(h, rf64 ? dataBytes : 0, 8);
-  AppendLe(h, rf64 ? dataBytes / (2u * channels) : 0, 8);
+  for (const std::uint64_t size : {dataBytes + 72, dataBytes, dataBytes / (2u * channels)}) AppendLe(h, rf64 ? size : 0, 8);
   AppendLe(h, 0, 4);
   AppendText(h, "fmt ");
   AppendLe(h, 16, 4);
   AppendLe(h, 1, 2);
   AppendLe(h, channels, 2);
   AppendLe(h, rate, 4);
-  AppendLe(h, rate * channels * 2u, 4);
+  AppendLe(h, rate * channels * 2, 4);
   AppendLe(h, channels * 2u, 2);
   AppendLe(h, 16, 2);
   AppendText(h, "data");
@@ -49,163 +61,235 @@ Bytes ExpectedHeader(std::uint32_t rate, std::uint16_t channels, std::uint64_t d
   return h;
 }
 
-Bytes HeaderBytes(std::int32_t rate, std::int32_t channels, std::uint64_t data) {
+std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::vector<std::uint8_t> HeaderBytes(std::int32_t rate, std::int32_t channels, std::uint64_t data) {
   const WavHeader header = MakeWavHeader(rate, channels, data);
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(&header);
   return {bytes, bytes + sizeof header};
 }
 
+class WavFile : public ::testing::Test {
+ protected:
+  std::filesystem::path dir = MakeTestDirectory(::testing::UnitTest::GetInstance()->current_test_info()->name());
+  std::filesystem::path path = dir / "take.wav";
+  void TearDown() override { std::filesystem::remove_all(dir); }
+
+  // A take whose disk failed once its file, partial, held the first inFile
+  // samples; memory holds them from heldFrom on.
+  static UnsavedTake Take(const std::vector<std::int16_t>& samples, std::int32_t rate, std::int32_t channels,
+                          std::uint64_t inFile = 0, std::uint64_t heldFrom = 0, std::wstring partial = {}) {
+    UnsavedTake take;
+    std::tie(take.inFile, take.sampleRate, take.channels, take.partialFile) = std::tie(inFile, rate, channels, partial);
+    GrowingWavFile file(rate, channels);
+    if (!partial.empty() && (file.Open(partial) || file.Append(std::span(samples).first(inFile)) || file.Close())) {
+      ADD_FAILURE() << "no partial file";
+    }
+    take.samples.Append(samples);
+    take.samples.Release(heldFrom);
+    return take;
+  }
+};
+
+TEST(WavHeaderBytes, MatchTheFormatForMonoStereoAndEmptyTakes) {
+  EXPECT_EQ(HeaderBytes(48000, 2, 192000), ExpectedHeader(48000, 2, 192000));
+  EXPECT_EQ(HeaderBytes(44100, 1, 88200), ExpectedHeader(44100, 1, 88200));
+  EXPECT_EQ(HeaderBytes(44100, 1, 0), ExpectedHeader(44100, 1, 0));
+  // The highest stereo rate the capture format check lets through.
+  EXPECT_EQ(HeaderBytes(1073741823, 2, 0), ExpectedHeader(1073741823, 2, 0));
+  // Past what 32 bits describe: RF64.
+  EXPECT_EQ(HeaderBytes(48000, 2, MAX_WAV_DATA_BYTES + 4), ExpectedHeader(48000, 2, MAX_WAV_DATA_BYTES + 4, true));
+  EXPECT_EQ(HeaderBytes(192000, 2, 66ull << 30), ExpectedHeader(192000, 2, 66ull << 30, true));
+
+  // The worked values, read straight from the bytes.
+  const auto stereo = HeaderBytes(48000, 2, 192000);
+  ASSERT_EQ(stereo.size(), 80u);
+  EXPECT_EQ(std::vector<std::uint8_t>(stereo.begin() + 64, stereo.begin() + 72),
+            Bytes({0x00, 0xEE, 0x02, 0x00, 0x04, 0x00, 0x10, 0x00}));  // 192000, 4, 16
+  EXPECT_EQ(std::vector<std::uint8_t>(stereo.begin() + 4, stereo.begin() + 8),
+            Bytes({0x48, 0xEE, 0x02, 0x00}));  // 192072
+  const auto mono = HeaderBytes(44100, 1, 0);
+  EXPECT_EQ(std::vector<std::uint8_t>(mono.begin() + 64, mono.begin() + 70),
+            Bytes({0x88, 0x58, 0x01, 0x00, 0x02, 0x00}));  // 88200, 2
+}
+
+TEST_F(WavFile, HoldsTheHeaderThenEverySampleLowByteFirst) {
+  UnsavedTake take = Take({0x0102, -2, 32767, -32768}, 48000, 2);
+  ASSERT_FALSE(SaveTake(path.wstring(), take, SaveWay::Replacing));
+
+  auto expected = ExpectedHeader(48000, 2, 8);
+  const auto data = Bytes({0x02, 0x01, 0xFE, 0xFF, 0xFF, 0x7F, 0x00, 0x80});
+  expected.insert(expected.end(), data.begin(), data.end());
+  EXPECT_EQ(ReadFile(path), expected);
+}
+
+TEST_F(WavFile, EmptyTakeIsAHeaderAlone) {
+  UnsavedTake take = Take({}, 44100, 1);
+  ASSERT_FALSE(SaveTake(path.wstring(), take, SaveWay::Replacing));
+  EXPECT_EQ(ReadFile(path), ExpectedHeader(44100, 1, 0));
+}
+
+TEST_F(WavFile, ReplacesALongerFileEntirely) {
+  {
+    std::ofstream old(path, std::ios::binary);
+    old << std::string(10000, 'x');
+  }
+  UnsavedTake take = Take({1, 2}, 44100, 1);
+  ASSERT_FALSE(SaveTake(path.wstring(), take, SaveWay::Replacing));
+  EXPECT_EQ(std::filesystem::file_size(path), 84u);
+}
+
+// A disk that takes only part of the file: the error says why, and no
+// broken file is left behind (nor is a device the path names removed or
+// replaced).
+TEST_F(WavFile, WriteFailureSaysWhyAndLeavesNoPartOfTheFile) {
+#ifdef __linux__
+  UnsavedTake take = Take(std::vector<std::int16_t>(100000, 3), 48000, 2);
+  EXPECT_EQ(SaveTake(L"/dev/full", take, SaveWay::Replacing).errnoValue, ENOSPC);
+  EXPECT_TRUE(std::filesystem::exists("/dev/full"));
+
+  // Files may grow to 1000 bytes: writes beyond fail with EFBIG. What the
+  // path held before stays as it was, and nothing is left beside it.
+  {
+    std::ofstream old(path, std::ios::binary);
+    old << "what was there";
+  }
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit limit{};
+  getrlimit(RLIMIT_FSIZE, &limit);
+  const rlimit small{1000, limit.rlim_max};
+  setrlimit(RLIMIT_FSIZE, &small);
+  const FileError error = SaveTake(path.wstring(), take, SaveWay::Replacing);
+  setrlimit(RLIMIT_FSIZE, &limit);
+  EXPECT_EQ(error.errnoValue, EFBIG);
+  EXPECT_EQ(ReadFile(path).size(), 14u);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator()), 1);
+#else
+  GTEST_SKIP() << "needs /dev/full and RLIMIT_FSIZE";
+#endif
+}
+
+TEST(WavLimits, TheLargestDataSizeStillFitsTheRiffSize) {
+  EXPECT_EQ(MAX_WAV_DATA_BYTES + 72, 0xFFFFFFFFull);
+  const auto header = HeaderBytes(48000, 2, static_cast<std::uint32_t>(MAX_WAV_DATA_BYTES));
+  EXPECT_EQ(std::vector<std::uint8_t>(header.begin() + 4, header.begin() + 8),
+            Bytes({0xFF, 0xFF, 0xFF, 0xFF}));
+}
+
+// The part the failed file holds is read back and joined to what memory
+// holds, whatever the overlap. Where the file cannot be read (the stick was
+// pulled), or for the session's rescue, only the rest is written and the
+// take says so; the rescue's file is created, never another's overwritten.
+TEST_F(WavFile, SavedTakeJoinsThePartialFileToMemoryOrHoldsTheRest) {
+  const std::uint64_t B = SampleTake::BLOCK_SAMPLES, length = 3 * B + 10;
+  std::vector<std::int16_t> samples(length);
+  for (std::uint64_t i = 0; i < length; ++i) samples[i] = static_cast<std::int16_t>(i * 40503u % 65536u);
+  const struct {
+    std::uint64_t inFile, heldFrom;
+    bool partialGone, restOnly;
+    SaveWay way;
+  } cases[] = {{0, 0, false, false, SaveWay::Replacing},         {2 * B + 6, 2 * B, false, false, SaveWay::Replacing},
+               {2 * B, 2 * B, false, false, SaveWay::Replacing}, {2 * B + 6, 2 * B, true, true, SaveWay::Replacing},
+               {2 * B + 6, 2 * B, false, true, SaveWay::Rescuing}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.inFile);
+    UnsavedTake take = Take(samples, 48000, 2, c.inFile, c.heldFrom, (dir / "partial.wav").wstring());
+    if (c.partialGone) std::filesystem::remove(dir / "partial.wav");
+    std::filesystem::remove(path);
+    ASSERT_FALSE(SaveTake(path.wstring(), take, c.way));
+    EXPECT_EQ(take.savedRestOnly, c.restOnly);
+    const auto bytes = ReadFile(path);
+    const std::uint64_t first = c.restOnly ? c.inFile : 0;
+    ASSERT_EQ(bytes.size(), 80 + 2 * (length - first));
+    EXPECT_EQ(std::memcmp(bytes.data() + 80, samples.data() + first, bytes.size() - 80), 0);
+    if (c.way == SaveWay::Rescuing) { EXPECT_EQ(SaveTake(path.wstring(), take, c.way).errnoValue, EEXIST); }
+    EXPECT_EQ(ReadFile(path), bytes);
+  }
+}
+
 // A volume that keeps only the first 80 bytes of its one file, and its
-// size, so that a file past 4 GB is written in moments. The header is
+// size, so that a file past 4 GB is written in moments; the header is
 // logged after every write, as a crash right after it would leave it.
 struct HeaderOnlyDisk {
-  Bytes header = Bytes(80);
-  std::uint64_t size = 0, position = 0;
-  std::uint64_t largestFile = UINT64_MAX;  // a write beyond stores what fits, then fails with ENOSPC
-  std::uint64_t free = UINT64_MAX;
-  std::vector<std::pair<Bytes, std::uint64_t>> afterEachWrite;  // header and file size
+  std::vector<std::uint8_t> header = std::vector<std::uint8_t>(80);
+  std::uint64_t size = 0, position = 0, largestFile = UINT64_MAX, free = UINT64_MAX;
+  std::vector<std::pair<std::vector<std::uint8_t>, std::uint64_t>> afterEachWrite;  // header, file size
 } disk;
 
-int DiskOpen(const std::filesystem::path&, bool) {
-  disk.size = disk.position = 0;
-  return 7;
-}
 int DiskWrite(int, const void* data, std::size_t bytes) {
   const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(bytes, disk.largestFile - std::min(disk.largestFile, disk.position)));
-  if (n == 0) {
-    errno = ENOSPC;
-    return -1;
-  }
-  for (std::size_t i = 0; i < n && disk.position + i < 80; ++i) {
-    disk.header[disk.position + i] = static_cast<const std::uint8_t*>(data)[i];
-  }
+  for (std::size_t i = 0; i < n && disk.position + i < 80; ++i) disk.header[disk.position + i] = static_cast<const std::uint8_t*>(data)[i];
   disk.position += n;
   disk.size = std::max(disk.size, disk.position);
   if (disk.position - n < 80) disk.afterEachWrite.emplace_back(disk.header, disk.size);
-  return static_cast<int>(n);
+  errno = ENOSPC;
+  return n == 0 ? -1 : static_cast<int>(n);
 }
 std::int64_t DiskSeek(int, std::int64_t offset, int origin) {
   if (origin == SEEK_SET) disk.position = static_cast<std::uint64_t>(offset);
   return static_cast<std::int64_t>(origin == SEEK_END ? disk.size : disk.position);
 }
-int DiskDone(int) { return 0; }
-std::uint64_t DiskFree(const std::filesystem::path&) { return disk.free; }
-const FileCalls HEADER_ONLY_DISK{DiskOpen, DiskWrite, DiskDone, DiskSeek, DiskDone, DiskFree};
+const FileCalls HEADER_ONLY_DISK{[](const std::filesystem::path&, bool) { return 7; }, DiskWrite, [](int) { return 0; },
+                                 DiskSeek, [](int) { return 0; }, [](const std::filesystem::path&) { return disk.free; }};
 
-std::uint64_t Le(const Bytes& h, std::size_t at, int bytes) {
-  std::uint64_t value = 0;
-  for (int i = bytes - 1; i >= 0; --i) value = value << 8 | h[at + static_cast<std::size_t>(i)];
-  return value;
+// The sample bytes a player finds, reading the header as a WAV or RF64
+// header whose sizes agree with one another and with the file; -1 when the
+// file would not open.
+std::int64_t PlayableBytes(const std::vector<std::uint8_t>& h, std::uint64_t fileSize) {
+  const auto le = [&](std::size_t at, int bytes) {
+    std::uint64_t value = 0;
+    for (int i = bytes - 1; i >= 0; --i) value = value << 8 | h[at + static_cast<std::size_t>(i)];
+    return value;
+  };
+  const auto id = [&](std::size_t at) { return std::string(h.begin() + static_cast<long>(at), h.begin() + static_cast<long>(at) + 4); };
+  const bool rf64 = id(0) == "RF64" && id(12) == "ds64" && le(36, 8) * le(68, 2) == le(28, 8);
+  if ((id(0) != "RIFF" && !rf64) || id(8) != "WAVE" || (id(12) != "JUNK" && id(12) != "ds64") || le(16, 4) != 28 ||
+      id(48) != "fmt " || id(72) != "data") {
+    return -1;
+  }
+  const std::uint64_t riff = rf64 && le(4, 4) == 0xFFFFFFFF ? le(20, 8) : le(4, 4);
+  const std::uint64_t data = rf64 && le(76, 4) == 0xFFFFFFFF ? le(28, 8) : le(76, 4);
+  return riff == data + 72 && data + 80 <= fileSize && data % le(68, 2) == 0 ? static_cast<std::int64_t>(data) : -1;
 }
 
-// The sample bytes a player finds in the file, reading it as a WAV or RF64
-// file whose sizes agree with one another and with the file; -1 when it
-// would not open.
-std::int64_t PlayableBytes(const Bytes& h, std::uint64_t fileSize) {
-  const auto id = [&](std::size_t at) { return std::string(h.begin() + static_cast<std::ptrdiff_t>(at), h.begin() + static_cast<std::ptrdiff_t>(at) + 4); };
-  if (id(8) != "WAVE" || (id(12) != "JUNK" && id(12) != "ds64") || Le(h, 16, 4) != 28 || id(48) != "fmt " ||
-      id(72) != "data") {
-    return -1;
+// A take grows past 4 GB: the file is a WAV file until its header needs more
+// than 32 bits, then becomes RF64 in place. After every single write, the
+// switch's included, the file opens and holds what its header covers; the
+// header's bytes are exact before, across and after. On a volume that holds
+// no file past 4 GB - 1 byte (FAT32) the file ends at the last whole frame
+// below it, covered, and the cause is its size unless the disk is full too.
+TEST(GrowingWavFileOnADisk, BecomesRf64PastFourGigabytesValidAfterEveryWrite) {
+  const std::vector<std::int16_t> chunk((std::size_t{8} << 20) + 2);  // 16 MiB and a frame
+  const std::pair<std::uint64_t, std::uint64_t> volumes[] = {{UINT64_MAX, UINT64_MAX}, {0xFFFFFFFF, UINT64_MAX}, {0xFFFFFFFF, 1000}};
+  for (const auto& [largest, free] : volumes) {
+    disk = {};
+    disk.largestFile = largest;
+    disk.free = free;
+    GrowingWavFile file(48000, 2, HEADER_ONLY_DISK);
+    ASSERT_FALSE(file.Open(L"take.wav"));
+    std::uint64_t data = 0;
+    bool switched = false;
+    FileError error;
+    while (data < (std::uint64_t{9} << 29) && !error) {  // 4.5 GiB
+      error = file.Append(chunk);
+      data = disk.size - 80;
+      disk.afterEachWrite.clear();
+      ASSERT_FALSE(file.Commit());
+      const bool rf64 = data / 4 * 4 > MAX_WAV_DATA_BYTES;
+      ASSERT_EQ(disk.header, ExpectedHeader(48000, 2, data / 4 * 4, rf64)) << data;
+      for (const auto& [header, size] : disk.afterEachWrite) ASSERT_GE(PlayableBytes(header, size), 0) << data;
+      if (rf64 && !switched) {
+        switched = true;
+        ASSERT_EQ(disk.afterEachWrite.size(), 5u) << "four steps, one field each, then the sizes";
+      }
+    }
+    EXPECT_EQ(switched, largest == UINT64_MAX);
+    EXPECT_EQ(error.errnoValue, largest == UINT64_MAX ? 0 : disk.free == UINT64_MAX ? EFBIG : ENOSPC);
+    if (largest != UINT64_MAX) { EXPECT_EQ(data / 4 * 4, (0xFFFFFFFFull - 80) / 4 * 4); }
   }
-  std::uint64_t riff = Le(h, 4, 4), data = Le(h, 76, 4);
-  if (id(0) == "RF64") {
-    if (id(12) != "ds64" || Le(h, 36, 8) * Le(h, 68, 2) != Le(h, 28, 8)) return -1;
-    if (riff == 0xFFFFFFFF) riff = Le(h, 20, 8);
-    if (data == 0xFFFFFFFF) data = Le(h, 28, 8);
-  } else if (id(0) != "RIFF") {
-    return -1;
-  }
-  if (riff != data + 72 || data + 80 > fileSize || data % Le(h, 68, 2) != 0) return -1;
-  return static_cast<std::int64_t>(data);
 }
 
 }  // namespace
-
-TEST(WavHeaderBytes, MatchTheFormatForMonoStereoEmptyAndRf64Takes) {
-  const struct {
-    std::int32_t rate, channels;
-    std::uint64_t data;
-    bool rf64;
-  } cases[] = {{48000, 2, 192000, false}, {44100, 1, 88200, false}, {44100, 1, 0, false},
-               // The highest stereo rate the capture format check lets through.
-               {1073741823, 2, 0, false},
-               {48000, 2, MAX_WAV_DATA_BYTES, false},
-               {48000, 2, MAX_WAV_DATA_BYTES + 4, true},
-               {192000, 2, 66ull << 30, true}};
-  int ran = 0;
-  for (const auto& c : cases) {
-    EXPECT_EQ(HeaderBytes(c.rate, c.channels, c.data),
-              ExpectedHeader(static_cast<std::uint32_t>(c.rate), static_cast<std::uint16_t>(c.channels), c.data, c.rf64))
-        << "case " << ran;
-    ++ran;
-  }
-  EXPECT_EQ(ran, 7);
-  // The worked values, read straight from the bytes.
-  const auto stereo = HeaderBytes(48000, 2, 192000);
-  EXPECT_EQ(Bytes(stereo.begin() + 64, stereo.begin() + 72), (Bytes{0x00, 0xEE, 0x02, 0x00, 0x04, 0x00, 0x10, 0x00}));
-  EXPECT_EQ(Bytes(stereo.begin() + 4, stereo.begin() + 8), (Bytes{0x48, 0xEE, 0x02, 0x00}));  // 192072
-  EXPECT_EQ(MAX_WAV_DATA_BYTES + 72, 0xFFFFFFFFull);
-}
-
-// A take grows past 4 GB: the file is a WAV file until its header would
-// need more than 32 bits, then becomes an RF64 file in place. After every
-// single write, the switch's included, the file opens and holds what its
-// header covers; the header's bytes are exact before, across and after.
-TEST(GrowingWavFileOnADisk, BecomesRf64PastFourGigabytesValidAfterEveryWrite) {
-  disk = {};
-  GrowingWavFile file(48000, 2, HEADER_ONLY_DISK);
-  ASSERT_FALSE(file.Open(L"take.wav"));
-  const std::vector<std::int16_t> chunk(std::size_t{8} << 20);  // 16 MiB
-  const std::uint64_t chunkBytes = chunk.size() * 2;
-  std::uint64_t data = 0;
-  bool sawSwitch = false;
-  while (data < (std::uint64_t{9} << 29)) {  // 4.5 GiB
-    ASSERT_FALSE(file.Append(chunk));
-    data += chunkBytes;
-    // A commit just short of 4 GB, then the one past it.
-    if (data + chunkBytes <= MAX_WAV_DATA_BYTES && data + 2 * chunkBytes > MAX_WAV_DATA_BYTES) {
-      ASSERT_FALSE(file.Append(std::vector<std::int16_t>(2)));  // not a whole frame: not covered
-      data += 4;
-    }
-    disk.afterEachWrite.clear();
-    ASSERT_FALSE(file.Commit());
-    const bool rf64 = data > MAX_WAV_DATA_BYTES;
-    const std::uint64_t covered = data / 4 * 4;
-    ASSERT_EQ(disk.header, ExpectedHeader(48000, 2, covered, rf64)) << data;
-    EXPECT_EQ(file.CommittedBytes(), covered);
-    for (const auto& [header, size] : disk.afterEachWrite) {
-      const std::int64_t playable = PlayableBytes(header, size);
-      ASSERT_GE(playable, 0) << "a crash here leaves a file that does not open, at " << data;
-    }
-    if (rf64 && !sawSwitch) {
-      sawSwitch = true;
-      // Four steps, each one field, then the sizes.
-      ASSERT_EQ(disk.afterEachWrite.size(), 5u);
-      EXPECT_EQ(PlayableBytes(disk.afterEachWrite[3].first, disk.size), static_cast<std::int64_t>(data - chunkBytes));
-    }
-  }
-  EXPECT_TRUE(sawSwitch);
-  ASSERT_FALSE(file.Close());
-  EXPECT_EQ(disk.size, data + 80);
-}
-
-// A volume that holds no file past 4 GB - 1 byte (FAT32): the file ends at
-// the last whole frame below it, its header covers it all, and the cause
-// is the file's size, not a full disk, unless the disk is full too.
-TEST(GrowingWavFileOnADisk, VolumeThatHoldsNoLargerFileIsToldFromAFullOne) {
-  for (const std::uint64_t free : {UINT64_MAX, std::uint64_t{1000}}) {
-    disk = {};
-    disk.largestFile = 0xFFFFFFFF;
-    disk.free = free;
-    GrowingWavFile file(44100, 2, HEADER_ONLY_DISK);
-    ASSERT_FALSE(file.Open(L"take.wav"));
-    const std::vector<std::int16_t> chunk((std::size_t{8} << 20) + 2);
-    FileError error;
-    while (!error) error = file.Append(chunk);
-    EXPECT_EQ(error.errnoValue, free == UINT64_MAX ? EFBIG : ENOSPC);
-    const std::uint64_t wholeFrames = (0xFFFFFFFFull - 80) / 4 * 4;
-    EXPECT_EQ(file.Close().errnoValue, 0);
-    EXPECT_EQ(disk.header, ExpectedHeader(44100, 2, wholeFrames));
-    EXPECT_LE(disk.size, 0xFFFFFFFFull);
-  }
-}

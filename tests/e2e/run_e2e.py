@@ -446,15 +446,32 @@ def start_recording(session, path, tone):
 
 def case_session_end(session):
     """Windows ends the session during a recording: the take is in its file,
-    whole and with a header that describes it, before the program ends."""
+    whole and with a header that describes it, before the program ends, and
+    it holds as much as a take of the same length ended by Stop in the same
+    run (both lose Wine's capture latency, and no more)."""
+    stopped = session.dir / "stopped.wav"
+    started = start_recording(session, stopped, 1000)
+    time.sleep(4.0)
+    session.driver("click", "stop")
+    ordinary = time.monotonic() - started
+    session.wait_for_status(saved_to(windows_path(stopped)), '"Saved to: " and the path')
     path = session.dir / "shutdown.wav"
-    started = start_recording(session, path, 1000)
+    session.driver("click", "start")
+    session.driver("save-as", windows_path(path))
+    session.wait_for_status(lambda s: s.startswith("Recording... "), '"Recording..."')
+    started = time.monotonic()
     time.sleep(4.0)
     recorded = time.monotonic() - started
     subprocess.run(["wineboot", "--end-session", "--shutdown"], env=session.env, check=True, timeout=60,
                    stdout=session.log, stderr=subprocess.STDOUT)
     check(session.wait_for_exit() == 0, "exit code is not 0")
     check_wav(path, session, 1000, recorded)
+    by_stop, by_end = (read_wav(p)[0] for p in (stopped, path))
+    lost_by_stop = ordinary - by_stop.nframes / by_stop.framerate
+    lost_by_end = recorded - by_end.nframes / by_end.framerate
+    session.log.write(f"lost {lost_by_stop:.2f} s at Stop, {lost_by_end:.2f} s at the session's end\n")
+    check(lost_by_end <= lost_by_stop + 0.5,
+          f"the session's end lost {lost_by_end:.2f} s of the take, Stop {lost_by_stop:.2f} s")
 
 
 case_session_end.session = dict(channels=2)
