@@ -582,20 +582,12 @@ TEST_F(Commands, UnsavedTakeIsDiscardedOnlyWhenTheUserSaysSo) {
   ASSERT_TRUE(PumpUntilStatus(L"Not saved yet: file too large."));
   EXPECT_EQ(window.questions.size(), 1u) << "asked again and again";
   EXPECT_FALSE(window.destroyed || window.buttonsDisabled);
-  // A close while the take waits asks first; a box that cannot be shown keeps both.
   window.yesNo = {Answer::NoAnswer};
-  OnClose(window);
+  OnClose(window);  // asks first; a box that cannot be shown keeps both
   EXPECT_EQ(window.questions.size(), 2u);
   EXPECT_FALSE(window.destroyed || window.buttonsDisabled);
-  // The session's end finds no place that takes the rest: the next start
-  // says what was lost and where the beginning is.
-  window.documents = PathOf("Documents");
-  window.localAppData = PathOf("Local");
-  OnEndSession(window, true);
-  ASSERT_EQ(window.settingsIn[L"Rescued"].size(), 1u);
+  OnEndSession(window, true);  // no place takes the rest: the next start says what was lost
   const std::wstring lost = window.settingsIn[L"Rescued"].begin()->second;
-  EXPECT_TRUE(lost.starts_with(L"When Windows ended the session, the recording could not be saved anywhere: its last "))
-      << testing::PrintToString(lost);
   EXPECT_TRUE(lost.ends_with(L" were lost. The first part is (0 s) in\n" + path)) << testing::PrintToString(lost);
   ASSERT_TRUE(unsavedTake.has_value()) << "dropped unasked";
   setrlimit(RLIMIT_FSIZE, &limit);
@@ -676,14 +668,10 @@ TEST(StatusText, FileErrorsSayWhyAndTakesHowLong) {
   EXPECT_EQ(RecordingStatusText({.seconds = 3723, .gaps = 1}), L"Recording... 1:02:03 (1 gap)");
   EXPECT_EQ(RecordingStatusText({.seconds = 600, .gaps = 2, .stalledSeconds = 3}),
             L"Recording... 10:00 (no sound for 3 s)");
-  // The disk's free time, counted down from just under ten minutes, ahead
-  // of a silent device.
-  const std::pair<std::uint32_t, const wchar_t*> diskTimes[] = {
-      {600, L"Recording... 10:00 (no sound for 3 s)"}, {599, L"Recording... 10:00 (disk full in 10 min)"},
-      {480, L"Recording... 10:00 (disk full in 9 min)"}, {0, L"Recording... 10:00 (disk full in 1 min)"}};
-  for (const auto& [seconds, text] : diskTimes) {
-    EXPECT_EQ(RecordingStatusText({.seconds = 600, .stalledSeconds = 3, .diskSecondsLeft = seconds}), text);
-  }
+  // The disk's free time, counted down from just under ten minutes, ahead of a silent device.
+  EXPECT_EQ(RecordingStatusText({.stalledSeconds = 3, .diskSecondsLeft = 599}), L"Recording... 0:00 (disk full in 10 min)");
+  EXPECT_EQ(RecordingStatusText({.stalledSeconds = 3, .diskSecondsLeft = 0}), L"Recording... 0:00 (disk full in 1 min)");
+  EXPECT_EQ(RecordingStatusText({.stalledSeconds = 3, .diskSecondsLeft = 600}), L"Recording... 0:00 (no sound for 3 s)");
 }
 
 // Stop and Start again before the first thread has even opened the device:

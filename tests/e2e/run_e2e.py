@@ -13,6 +13,7 @@ import array
 import math
 import os
 import re
+import shutil
 import signal
 import struct
 import subprocess
@@ -546,11 +547,33 @@ def case_full_disk(session):
 case_full_disk.session = dict(channels=2)
 
 
+def windows_folder(session, name):
+    """The Linux path of one of the user's shell folders ("Personal": Documents)."""
+    key = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders"
+    out = subprocess.run(["wine", "reg", "query", key, "/v", name], env=session.env, capture_output=True,
+                         text=True, timeout=60).stdout
+    folder = re.search(r"REG_SZ\s+(.+)", out)[1].strip()
+    return Path(subprocess.run(["winepath", "-u", folder], env=session.env, check=True, capture_output=True,
+                               text=True).stdout.strip())
+
+
 def case_session_end_while_asking(session):
     """The session ends by force while the "save it somewhere else?" question
-    is open: what memory holds of the take goes to the user's Documents, the
+    is open, and Documents cannot take a folder (a file has its name): what
+    memory holds of the take goes to the user's local application data, the
     full disk keeps its beginning, and the next start says where each part
     is: together they hold the whole take."""
+    blocker = windows_folder(session, "Personal") / "Vellora"
+    if blocker.is_dir():
+        shutil.rmtree(blocker)
+    blocker.write_text("not a folder")
+    try:
+        rescue_while_asking(session)
+    finally:
+        blocker.unlink()
+
+
+def rescue_while_asking(session):
     with SmallDisk(session) as small:
         full = small / "take.wav"
         recorded = record_onto_full_disk(session, full, 1000, 4.0)
@@ -569,7 +592,8 @@ def case_session_end_while_asking(session):
         check(status == "Saved to: " + place, f"the status line after the notice: {status!r}")
         rescued = Path(subprocess.run(["winepath", "-u", place], env=session.env, check=True,
                                       capture_output=True, text=True).stdout.strip())
-        check("Documents" in str(rescued) and rescued.name.startswith("Recording "), f"the take went to {rescued}")
+        check(place.startswith(r"C:\users") and r"\AppData\Local\Vellora\Recording " in place,
+              f"the take went to {place}")
         first = check_growing_header(full)
         check_wav(rescued, session, 1000, recorded - first)
         session.driver("close")
