@@ -342,7 +342,10 @@ void OnUpdateVisuals(WindowOps& window) {
   // second at most.
   if (!FromCurrentRecording()) return;
   const std::uint32_t seconds = recordedSeconds.load(), gaps = recordedGaps.load();
-  const std::uint32_t diskSeconds = diskSecondsLeft.load();
+  // The free space matters only once it is told; above that it changes
+  // with every commit.
+  const std::uint32_t left = diskSecondsLeft.load();
+  const std::uint32_t diskSeconds = left < DISK_NOTICE_SECONDS ? left : UINT32_MAX;
   if (seconds == notices.seconds && gaps == notices.gaps && diskSeconds == notices.diskSecondsLeft) return;
   notices.seconds = seconds;
   notices.gaps = gaps;

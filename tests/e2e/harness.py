@@ -182,8 +182,8 @@ class Session:
             traces.write_bytes(result.stdout + result.stderr)
         except subprocess.TimeoutExpired:
             return "the program runs; winedbg did not answer within 60 s"
-        waits = [line.strip() for line in traces.read_text("utf-8", "replace").splitlines() if "Vellora" in line]
-        return f"the program runs; its threads' backtraces are in {traces} ({len(waits)} frames of Vellora)"
+        frames = [line for line in traces.read_text("utf-8", "replace").splitlines() if " in vellora " in line]
+        return f"the program runs; its threads' backtraces are in {traces} ({len(frames)} frames in Vellora.exe)"
 
     def driver(self, *args, timeout=30, check_exit=True):
         # Output goes through files, not pipes: a Wine service process that

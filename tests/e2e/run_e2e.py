@@ -547,6 +547,32 @@ def case_full_disk(session):
 case_full_disk.session = dict(channels=2)
 
 
+def case_disk_pulled(session):
+    """The disk fills up, and is pulled before the take is saved elsewhere:
+    what memory holds is saved, and a box says where the first part is (the
+    file on the pulled disk, valid up to the failure) and how long each part
+    is; together they hold the take."""
+    with SmallDisk(session) as small:
+        full, kept = small / "take.wav", session.dir / "kept.wav"
+        recorded = record_onto_full_disk(session, full, 2000, 4.0)
+        first = check_growing_header(full)
+        subprocess.run(["umount", "-l", str(small)], check=True)
+        session.driver("answer", "yes")
+        session.driver("save-as", windows_path(kept))
+        notice = session.driver("error-box", "Vellora")
+        match = re.fullmatch(r"The first part of the recording \((\d+) s\) could not be read back from\n(.+)\n"
+                             r"which keeps it, valid up to the failure\. The rest \((\d+) s\) was saved to\n(.+)", notice)
+        check(match and (match[2], match[4]) == (windows_path(full), windows_path(kept)),
+              f"the box does not say where each part is: {notice!r}")
+        session.wait_for_status(saved_to(windows_path(kept)), '"Saved to: " and the second path')
+        check_wav(kept, session, 2000, recorded - first)
+        session.driver("close")
+        check(session.wait_for_exit() == 0, "exit code is not 0")
+
+
+case_disk_pulled.session = dict(channels=2)
+
+
 def windows_folder(session, name):
     """The Linux path of one of the user's shell folders ("Personal": Documents)."""
     key = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders"
@@ -905,6 +931,7 @@ CASES = {
     "killed_while_recording": case_killed_while_recording,
     "session_end": case_session_end,
     "full_disk": case_full_disk,
+    "disk_pulled": case_disk_pulled,
     "session_end_while_asking": case_session_end_while_asking,
     "eight_channel_mic": case_eight_channel_mic,
     "installer": case_installer,
