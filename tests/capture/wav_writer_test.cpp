@@ -11,7 +11,6 @@
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "support/test_platform.h"
@@ -78,16 +77,11 @@ class WavFile : public ::testing::Test {
   std::filesystem::path path = dir / "take.wav";
   void TearDown() override { std::filesystem::remove_all(dir); }
 
-  // A take whose disk failed once its file, partial, held the first inFile
-  // samples; memory holds them from heldFrom on.
+  // A take whose disk failed once its file held the first inFile samples;
+  // memory holds them from heldFrom on.
   static UnsavedTake Take(const std::vector<std::int16_t>& samples, std::int32_t rate, std::int32_t channels,
                           std::uint64_t inFile = 0, std::uint64_t heldFrom = 0, std::wstring partial = {}) {
-    UnsavedTake take;
-    std::tie(take.inFile, take.sampleRate, take.channels, take.partialFile) = std::tie(inFile, rate, channels, partial);
-    GrowingWavFile file(rate, channels);
-    if (!partial.empty() && (file.Open(partial) || file.Append(std::span(samples).first(inFile)) || file.Close())) {
-      ADD_FAILURE() << "no partial file";
-    }
+    UnsavedTake take{{}, inFile, rate, channels, {}, partial, false};
     take.samples.Append(samples);
     take.samples.Release(heldFrom);
     return take;
@@ -195,8 +189,10 @@ TEST_F(WavFile, SavedTakeJoinsThePartialFileToMemoryOrHoldsTheRest) {
                {2 * B + 6, 2 * B, false, true, SaveWay::Rescuing}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.inFile);
+    GrowingWavFile partial(48000, 2);
+    ASSERT_FALSE(partial.Open((dir / "partial.wav").wstring()) || partial.Append(std::span(samples).first(c.inFile)) ||
+                 partial.Close() || (c.partialGone && !std::filesystem::remove(dir / "partial.wav")));
     UnsavedTake take = Take(samples, 48000, 2, c.inFile, c.heldFrom, (dir / "partial.wav").wstring());
-    if (c.partialGone) std::filesystem::remove(dir / "partial.wav");
     std::filesystem::remove(path);
     ASSERT_FALSE(SaveTake(path.wstring(), take, c.way));
     EXPECT_EQ(take.savedRestOnly, c.restOnly);
