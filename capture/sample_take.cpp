@@ -24,6 +24,11 @@ std::uint64_t SampleTake::Start() const {
   return firstBlock * BLOCK_SAMPLES;
 }
 
+std::uint64_t SampleTake::Held() const {
+  std::lock_guard lock(mutex);
+  return count - firstBlock * BLOCK_SAMPLES;
+}
+
 void SampleTake::Append(std::span<const std::int16_t> samples) {
   // The blocks the samples need come first, so that a failure leaves the
   // count as it was; blocks it did get stay for the next append.

@@ -38,8 +38,8 @@ class SampleTake {
   bool empty() const { return size() == 0; }
   // Any thread: the first sample still held; those before it were released.
   std::uint64_t Start() const;
-  // Samples held in memory.
-  std::uint64_t Held() const { return size() - Start(); }
+  // Any thread: samples held in memory, read at one moment.
+  std::uint64_t Held() const;
 
   // Reading thread: the samples from `from` (at least Start()) up to `to`
   // or to the end of from's block, whichever comes first; `to` at most a

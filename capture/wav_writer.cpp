@@ -1,7 +1,7 @@
 #include "capture/wav_writer.h"
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <utility>
 
