@@ -286,16 +286,19 @@ void OnRecordingDone(WindowOps& window) {
     return;
   }
   phase = Phase::Idle;
-  window.SetStatusText(OutcomeStatusText(outcome, outputPath, captureFailureCode, recordedGaps.load()));
+  window.SetStatusText(
+      OutcomeStatusText(outcome, outputPath, captureFailureCode, recordedGaps.load(), clippedPackets.load()));
   window.FocusButton(ID_START);
   if (closePending.load()) {
     CloseIfPending(window);
     return;
   }
   // The chosen device went between the check at Start and the thread's
-  // opening it.
-  if (outcome == RecordingOutcome::CouldNotStart && startFailure.step == StartStep::GetDevice) {
-    KeepDeviceChoiceCurrent(window);
+  // opening it, or Windows still lists a device that has gone: the default
+  // records from the next Start, and the status line says so.
+  if (outcome == RecordingOutcome::CouldNotStart && startFailure.chosenDevice && DeviceWasGone(startFailure)) {
+    ChosenDeviceGone(window);
+    return;
   }
   // Last: the box runs a message loop of its own until it is dismissed.
   const std::wstring box = OutcomeBoxText(outcome, startFailure);
@@ -338,17 +341,21 @@ void OnWriteFailed(WindowOps& window) {
 
 void OnUpdateVisuals(WindowOps& window) {
   window.InvalidatePanels();
-  // The time and the gaps ride on the packets' own news: a new text once a
-  // second at most.
+  // The time, the clipping and the gaps ride on the packets' own news: a
+  // new text once a second at most, but at once for the first clip.
   if (!FromCurrentRecording()) return;
-  const std::uint32_t seconds = recordedSeconds.load(), gaps = recordedGaps.load();
+  const std::uint32_t seconds = recordedSeconds.load(), gaps = recordedGaps.load(), clips = clippedPackets.load();
   // The free space matters only once it is told; above that it changes
   // with every commit.
   const std::uint32_t left = diskSecondsLeft.load();
   const std::uint32_t diskSeconds = left < DISK_NOTICE_SECONDS ? left : UINT32_MAX;
-  if (seconds == notices.seconds && gaps == notices.gaps && diskSeconds == notices.diskSecondsLeft) return;
+  const bool firstClip = clips != 0 && notices.clips == 0;
+  if (seconds == notices.seconds && gaps == notices.gaps && !firstClip && diskSeconds == notices.diskSecondsLeft) {
+    return;
+  }
   notices.seconds = seconds;
   notices.gaps = gaps;
+  notices.clips = clips;
   notices.diskSecondsLeft = diskSeconds;
   window.SetStatusText(RecordingStatusText(notices));
 }
@@ -366,7 +373,7 @@ void OnDeviceButton(WindowOps& window) {
 void OnDevicesChanged(WindowOps& window) {
   // While busy, a chosen device that goes ends the recording itself; the
   // choice is looked at again when the menu opens or at the next Start.
-  if (phase == Phase::Idle && !closePending.load()) KeepDeviceChoiceCurrent(window);
+  if (phase == Phase::Idle && !closePending.load()) KeepDeviceChoiceCurrent(window, true);
 }
 
 void OnClose(WindowOps& window) {

@@ -25,6 +25,9 @@ class WindowOps {
   // GetSaveFileNameW with "output.wav"; empty when cancelled or failed.
   virtual std::wstring AskSavePath() = 0;
   virtual void SetStatusText(const std::wstring& text) = 0;  // SetWindowTextW on the status line
+  // GetTextExtentPoint32W in the status line's font: whether the text fits
+  // its width.
+  virtual bool FitsStatusLine(const std::wstring& text) = 0;
   // MessageBoxW owned by the main window with MB_ICONERROR; returns once dismissed.
   virtual void ShowErrorBox(const std::wstring& text, const std::wstring& caption) = 0;
   // The same, captioned "Vellora", with MB_ICONINFORMATION.

@@ -18,20 +18,28 @@ struct DeviceMenuItem {
   bool enabled = true;
 };
 
-// The endpoint id of the device the user chose; empty for "Default device",
-// whichever device Windows has as its default at Start. UI thread only.
+// The endpoint id of the device the next recording records: the one the
+// user chose, or empty for Windows' default at Start, when that is
+// "Default device" or the chosen one is away. UI thread only.
 const std::wstring& ChosenDeviceId();
 
-// At the program's start: the choice of the last run.
+// At the program's start: the choice of the last run, and on the status
+// line what will record when it is not the default.
 void LoadDeviceChoice(WindowOps& window);
 
-// False when the chosen device is not among devices (the active ones): the
-// choice is "Default device" then, for the rest of this run, and the status
-// line says so. The remembered choice stays for the next start.
-bool KeepDeviceChoiceCurrent(WindowOps& window, const std::vector<RecordingDevice>& devices);
+// Against devices (the active ones), the chosen device is away or back:
+// away, the default records and the status line says so, once; back, it
+// records again and the status line says that. A device that was listed
+// but could not be opened comes back only with Windows' news of a change
+// (news), as the list that had it then may have it still. False only when
+// the status line has just said the device is away. The choice itself
+// stays, for this run and the next.
+bool KeepDeviceChoiceCurrent(WindowOps& window, const std::vector<RecordingDevice>& devices, bool news = false);
 // The same against the devices active now, which are asked for only when
 // a device is chosen: "Default device" is always there.
-bool KeepDeviceChoiceCurrent(WindowOps& window);
+bool KeepDeviceChoiceCurrent(WindowOps& window, bool news = false);
+// The chosen device could not be opened because it is gone: away, as above.
+void ChosenDeviceGone(WindowOps& window);
 
 // "Default device", then each device, the chosen one checked; every entry
 // disabled unless the choice may change now.

@@ -53,6 +53,10 @@ std::wstring GapsText(std::uint32_t gaps) {
   return std::to_wstring(gaps) + (gaps == 1 ? L" gap" : L" gaps");
 }
 
+std::wstring ClippedText(std::uint32_t clips) {
+  return L"clipped " + std::to_wstring(clips) + (clips == 1 ? L" time" : L" times");
+}
+
 std::wstring InBrackets(const std::wstring& remark) { return remark.empty() ? L"" : L" (" + remark + L")"; }
 
 const wchar_t* const COULD_NOT_START = L"Could not start recording. Nothing was saved.";
@@ -125,9 +129,9 @@ std::wstring CauseInWords(const FileError& error, bool brief) {
 }  // namespace
 
 std::wstring OutcomeStatusText(RecordingOutcome outcome, const std::wstring& path, std::uint32_t failureCode,
-                               std::uint32_t gaps) {
+                               std::uint32_t gaps, std::uint32_t clips) {
   // One remark at most: a path leaves room for no more. A stop outranks the
-  // gaps, which were told while recording.
+  // clipping, which outranks the gaps; all were told while recording.
   std::wstring remark;
   switch (outcome) {
     case RecordingOutcome::Saved: break;
@@ -146,6 +150,7 @@ std::wstring OutcomeStatusText(RecordingOutcome outcome, const std::wstring& pat
     case RecordingOutcome::None:
       return L"Recording ended.";
   }
+  if (remark.empty() && clips != 0) remark = ClippedText(clips);
   if (remark.empty() && gaps != 0) remark = GapsText(gaps);
   return SavedToText(path) + InBrackets(remark);
 }
@@ -163,6 +168,13 @@ std::wstring OutcomeBoxText(RecordingOutcome outcome, const StartFailure& failur
 
 std::wstring SavedToText(const std::wstring& path) { return L"Saved to: " + path; }
 
+bool DeviceWasGone(const StartFailure& failure) {
+  switch (static_cast<AudioResult>(failure.code)) {
+    case RESULT_DEVICE_INVALIDATED: case RESULT_ENDPOINT_CREATE_FAILED: case RESULT_NOT_FOUND: return true;
+    default: return failure.step == StartStep::GetDevice;
+  }
+}
+
 std::wstring RecordingStatusText(const RecordingNotices& notices) {
   wchar_t length[32];
   const std::uint32_t s = notices.seconds;
@@ -172,8 +184,8 @@ std::wstring RecordingStatusText(const RecordingNotices& notices) {
     std::swprintf(length, std::size(length), L"%u:%02u:%02u", s / 3600, s / 60 % 60, s % 60);
   }
   // One notice at a time, the one that most needs the user: a file that
-  // takes no more, a disk about to fill, then a silent device, then the
-  // gaps (none come while the device is silent).
+  // takes no more, a disk about to fill, a silent device, the clipping,
+  // then the gaps (none come while the device is silent).
   std::wstring remark;
   if (notices.notSaved) {
     remark = L"not saved: " + ShortFileErrorCause(notices.writeError);
@@ -182,6 +194,8 @@ std::wstring RecordingStatusText(const RecordingNotices& notices) {
     remark = L"disk full in " + std::to_wstring(notices.diskSecondsLeft / 60 + 1) + L" min";
   } else if (notices.stalledSeconds != 0) {
     remark = L"no sound for " + std::to_wstring(notices.stalledSeconds) + L" s";
+  } else if (notices.clips != 0) {
+    remark = ClippedText(notices.clips);
   } else if (notices.gaps != 0) {
     remark = GapsText(notices.gaps);
   }

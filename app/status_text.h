@@ -12,14 +12,17 @@
 // and what follows it. A cause that needs more room goes in a box.
 
 // The status line for a finished recording. failureCode matters only for
-// RecordingOutcome::SavedCaptureFailed. gaps, the packets that came after
-// samples were lost, is told after a take that ended at Stop.
+// RecordingOutcome::SavedCaptureFailed. clips, the packets with a sample at
+// full scale, and gaps, the packets that came after samples were lost, are
+// told after a take that ended at Stop.
 std::wstring OutcomeStatusText(RecordingOutcome outcome, const std::wstring& path, std::uint32_t failureCode = 0,
-                               std::uint32_t gaps = 0);
+                               std::uint32_t gaps = 0, std::uint32_t clips = 0);
 // The text of the error box that follows such a status line, if any: the
 // whole cause of a recording that could not start.
 std::wstring OutcomeBoxText(RecordingOutcome outcome, const StartFailure& failure = {});
 std::wstring SavedToText(const std::wstring& path);
+// Whether a recording could not start because its device is no longer there.
+bool DeviceWasGone(const StartFailure& failure);
 
 // Why a file could not be written, in the user's words, to follow "because".
 std::wstring FileErrorCause(const FileError& error);
@@ -47,6 +50,7 @@ std::wstring SavedInTwoPartsNotice(const UnsavedTake& take, const std::wstring& 
 struct RecordingNotices {
   std::uint32_t seconds = 0;  // the take's length
   std::uint32_t gaps = 0;     // packets that came after samples were lost
+  std::uint32_t clips = 0;    // packets with a sample at full scale
   bool notSaved = false;  // the file takes no more of the recording, because of writeError
   FileError writeError{};
   std::uint32_t stalledSeconds = 0;  // the device has delivered nothing for this long

@@ -24,6 +24,9 @@ constexpr std::int64_t CAPTURE_BUFFER_DURATION = 10'000'000;  // 100 ns units: o
 // name what became of the device, at whichever call they come.
 constexpr auto RESULT_DEVICE_INVALIDATED = static_cast<AudioResult>(0x88890004u);
 constexpr auto RESULT_SERVICE_NOT_RUNNING = static_cast<AudioResult>(0x88890010u);
+// AUDCLNT_E_ENDPOINT_CREATE_FAILED: the device's endpoint could not be made,
+// as when it has gone since it was listed.
+constexpr auto RESULT_ENDPOINT_CREATE_FAILED = static_cast<AudioResult>(0x8889000Fu);
 // HRESULT_FROM_WIN32(ERROR_NOT_FOUND): no such device.
 constexpr auto RESULT_NOT_FOUND = static_cast<AudioResult>(0x80070490u);
 constexpr std::uint32_t ENDPOINT_ACTIVE = 1;  // DEVICE_STATE_ACTIVE

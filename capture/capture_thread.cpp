@@ -255,6 +255,8 @@ RecordingOutcome SavedOutcome(CaptureEnd end, AudioResult failureCode) {
 void RecordFromSource(AudioSource& source, const std::wstring& path, WindowHandle window,
                       const RecordingLimits& limits, const std::wstring& deviceId) {
   captureActive.store(true);
+  // The last take's clip light goes out at Start, whether or not this one starts.
+  StartLevelMeter();
   source.InitializeCom();
 
   Acquired acquired;

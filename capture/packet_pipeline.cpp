@@ -1,6 +1,7 @@
 #include "capture/packet_pipeline.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -136,18 +137,47 @@ void ConvertFrames(const std::uint8_t* data, const CaptureFormat& format, Sample
   }
 }
 
-// RMS of every stride-th sample starting at first, on the 0..1 scale.
-// Accumulates in single precision in sample order.
-float Rms(std::span<const std::int16_t> samples, std::size_t first, std::size_t stride) {
-  float sum = 0.0f;
-  std::size_t count = 0;
-  for (std::size_t i = first; i < samples.size(); i += stride) {
+// What a packet tells of its level, from one pass over its samples.
+struct PacketLevels {
+  float rms = 0.0f;           // each channel's RMS on the 0..1 scale, averaged over the channels
+  std::int32_t largest = 0;   // the largest magnitude, 0..32768
+};
+
+// Each channel's sum of squares accumulates in single precision in sample order.
+PacketLevels LevelsOf(std::span<const std::int16_t> samples, std::size_t channels) {
+  float sums[2] = {0.0f, 0.0f};
+  std::int32_t largest = 0;
+  for (std::size_t i = 0; i < samples.size(); ++i) {
     const std::int32_t s = samples[i];
-    sum += static_cast<float>(s * s);
-    ++count;
+    sums[i % channels] += static_cast<float>(s * s);
+    largest = std::max(largest, s < 0 ? -s : s);
   }
-  return std::sqrt(sum / static_cast<float>(count)) / 32768.0f;
+  const auto count = static_cast<float>(samples.size() / channels);
+  float rms = 0.0f;
+  for (std::size_t c = 0; c < channels; ++c) rms += std::sqrt(sums[c] / count) / 32768.0f;
+  return {channels == 2 ? rms / 2.0f : rms, largest};
 }
+
+// Recording thread only: the largest magnitude of each of the last six
+// quarter-seconds of the take, the current one included; the peak shown is
+// the largest of them. Counted in frames, so that it is the file's.
+struct PeakHold {
+  std::array<std::int32_t, 6> quarters{};
+  std::size_t current = 0;
+  std::uint64_t framesInCurrent = 0;
+
+  std::int32_t Add(std::int32_t largest, std::uint32_t frames, std::uint32_t rate) {
+    quarters[current] = std::max(quarters[current], largest);
+    framesInCurrent += frames;
+    const std::uint64_t quarterFrames = std::max<std::uint32_t>(rate / 4, 1);
+    while (framesInCurrent >= quarterFrames) {
+      framesInCurrent -= quarterFrames;
+      current = (current + 1) % quarters.size();
+      quarters[current] = 0;
+    }
+    return *std::max_element(quarters.begin(), quarters.end());
+  }
+} peakHold;
 
 // Appends the first channel to leftDisplay, trims it to the newest samples
 // and queues an analysis frame when one is due. Caller holds displayMutex.
@@ -187,6 +217,12 @@ void FeedDisplay(std::span<const std::int16_t> converted, std::size_t channels) 
 
 }  // namespace
 
+void StartLevelMeter() {
+  peakHold = {};
+  peakLevel.store(0.0f);
+  clippedPackets.store(0);
+}
+
 bool ProcessCapturePacket(const CapturePacket& packet, const CaptureFormat& format,
                           SampleTake& recordedSamples, WindowHandle window) {
   const SampleEncoding encoding = SampleEncodingOf(format);
@@ -213,10 +249,12 @@ bool ProcessCapturePacket(const CapturePacket& packet, const CaptureFormat& form
   }
 
   if (!converted.empty()) {
-    const float level = channels == 2 ? (Rms(converted, 0, 2) + Rms(converted, 1, 2)) / 2.0f
-                                      : Rms(converted, 0, 1);
-    levelValue.store(level);
+    const PacketLevels levels = LevelsOf(converted, channels);
+    levelValue.store(levels.rms);
     if (levelValue.load() > 1.0f) levelValue.store(1.0f);
+    peakLevel.store(static_cast<float>(peakHold.Add(levels.largest, packet.frameCount, format.nSamplesPerSec)) /
+                    32768.0f);
+    if (levels.largest >= CLIP_MAGNITUDE) clippedPackets.store(clippedPackets.load() + 1);
   }
 
   PostNotification(window, WM_UPDATE_VISUALS);

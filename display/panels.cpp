@@ -1,6 +1,10 @@
 #include "display/panels.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <cwchar>
+#include <iterator>
 #include <mutex>
 
 #include "state/recorder_state.h"
@@ -20,21 +24,32 @@ int WaveformRow(std::int16_t sample, int mid, int height) {
   return mid - Truncate(static_cast<float>(halved) / 32768.0f);
 }
 
-// The samples the trace passes through, one per column: every step-th from
-// the first. None when there are fewer than two samples.
-template <typename Samples>
-std::vector<std::int16_t> ColumnSamples(const Samples& samples, int width) {
-  std::vector<std::int16_t> columns;
+// The smallest and the largest sample a column covers.
+struct ColumnRange {
+  std::int16_t low = 0;
+  std::int16_t high = 0;
+};
+
+// One range per column: the step samples from x * step, or with fewer than
+// two samples a column the one sample x. None with fewer than two samples.
+std::vector<ColumnRange> ColumnRanges(std::span<const std::int16_t> samples, int width) {
+  std::vector<ColumnRange> columns;
   const std::size_t n = samples.size();
   if (n < 2 || width <= 0) return columns;
   const std::size_t step = ColumnStep(n, width);
   for (std::size_t x = 0; x * step < n && x < static_cast<std::size_t>(width); ++x) {
-    columns.push_back(samples[x * step]);
+    const auto covered = samples.subspan(x * step, std::min(step, n - x * step));
+    std::int16_t low = covered[0], high = covered[0];
+    for (const std::int16_t s : covered) {
+      low = std::min(low, s);
+      high = std::max(high, s);
+    }
+    columns.push_back({low, high});
   }
   return columns;
 }
 
-PanelDrawing WaveformThrough(PanelRect rect, std::span<const std::int16_t> columns, int dpi) {
+PanelDrawing WaveformThrough(PanelRect rect, std::span<const ColumnRange> columns, int dpi) {
   PanelDrawing drawing;
   drawing.primitives.push_back(FillBackground{rect});
   const int width = rect.right - rect.left;
@@ -46,9 +61,20 @@ PanelDrawing WaveformThrough(PanelRect rect, std::span<const std::int16_t> colum
       Stroke{{PenStyle::Dot, ScaleToDpi(1, dpi), CENTRE_LINE_COLOUR}, {{rect.left, mid}, {rect.right, mid}}});
   if (columns.empty()) return drawing;
 
+  // A column's span is drawn from the end nearer the previous column's
+  // last point, so that the joins stay short and the trace continuous.
   Stroke trace{{PenStyle::Solid, ScaleToDpi(1, dpi), TRACE_COLOUR}, {}};
+  trace.points.reserve(2 * columns.size());
   for (std::size_t x = 0; x < columns.size(); ++x) {
-    trace.points.push_back({rect.left + static_cast<int>(x), WaveformRow(columns[x], mid, height)});
+    const int column = rect.left + static_cast<int>(x);
+    int first = WaveformRow(columns[x].high, mid, height);
+    int last = WaveformRow(columns[x].low, mid, height);
+    if (!trace.points.empty()) {
+      const int previous = trace.points.back().y;
+      if (std::abs(previous - last) < std::abs(previous - first)) std::swap(first, last);
+    }
+    trace.points.push_back({column, first});
+    if (last != first) trace.points.push_back({column, last});
   }
   drawing.primitives.push_back(std::move(trace));
   drawing.drewData = true;
@@ -123,7 +149,15 @@ int ScaleToDpi(int value, int dpi) {
   return static_cast<int>((scaled + (scaled < 0 ? -BASE_DPI / 2 : BASE_DPI / 2)) / BASE_DPI);
 }
 
-PanelDrawing LevelPanel(PanelRect rect, float level) {
+std::wstring DbfsText(float peak) {
+  if (!(peak > 0.0f)) return L"-inf dBFS";
+  wchar_t text[32];
+  std::swprintf(text, std::size(text), L"%.1f dBFS", 20.0 * std::log10(static_cast<double>(peak)));
+  // Just below full scale rounds to zero, without a sign.
+  return std::wcscmp(text, L"-0.0 dBFS") == 0 ? L"0.0 dBFS" : text;
+}
+
+PanelDrawing LevelPanel(PanelRect rect, float level, float peak, bool clipped, int dpi) {
   PanelDrawing drawing;
   drawing.primitives.push_back(FillBackground{rect});
   const int width = rect.right - rect.left;
@@ -131,28 +165,48 @@ PanelDrawing LevelPanel(PanelRect rect, float level) {
   bar.right = rect.left + Truncate(static_cast<float>(width) * level);
   drawing.primitives.push_back(FillSolid{bar, LEVEL_COLOUR});
   drawing.drewData = true;
+  if (width <= 0) return drawing;
+
+  // The peak on the bar's own scale; full scale on the last column.
+  if (peak > 0.0f) {
+    const int x = std::min(rect.left + Truncate(static_cast<float>(width) * peak), rect.right - 1);
+    drawing.primitives.push_back(
+        Stroke{{PenStyle::Solid, ScaleToDpi(1, dpi), LEVEL_PEAK_COLOUR}, {{x, rect.top}, {x, rect.bottom}}});
+  }
+  const int clipWidth = ScaleToDpi(6, dpi);
+  if (clipped) {
+    drawing.primitives.push_back(
+        FillSolid{{rect.right - clipWidth, rect.top, rect.right, rect.bottom}, CLIP_COLOUR});
+  }
+  drawing.primitives.push_back(Label{{rect.right - clipWidth - ScaleToDpi(4, dpi), rect.top + ScaleToDpi(2, dpi)},
+                                     LEVEL_PEAK_COLOUR,
+                                     DbfsText(peak),
+                                     true});
   return drawing;
 }
 
 PanelDrawing WaveformPanel(PanelRect rect, std::span<const std::int16_t> samples, int dpi) {
-  return WaveformThrough(rect, ColumnSamples(samples, rect.right - rect.left), dpi);
+  return WaveformThrough(rect, ColumnRanges(samples, rect.right - rect.left), dpi);
 }
 
 PanelDrawing SpectrumPanel(PanelRect rect, std::span<const float> values, float peakHz, int dpi) {
   return SpectrumThrough(rect, SpectrumColumnsOf(values, rect.right - rect.left), peakHz, dpi);
 }
 
-PanelDrawing CurrentLevelPanel(PanelRect rect) { return LevelPanel(rect, levelValue.load()); }
+PanelDrawing CurrentLevelPanel(PanelRect rect, int dpi) {
+  return LevelPanel(rect, levelValue.load(), peakLevel.load(), clippedPackets.load() != 0, dpi);
+}
 
 PanelDrawing CurrentWaveformPanel(PanelRect rect, int dpi) {
-  // Only the samples the trace passes through are copied: a few hundred of
-  // the 65536, so the recording thread waits for the lock no longer.
-  std::vector<std::int16_t> columns;
+  // Copied whole under the lock, in a few block copies, and reduced after
+  // it is released: the recording thread waits for the copy only. UI thread
+  // only; kept from paint to paint, so that a paint allocates nothing.
+  static std::vector<std::int16_t> samples;
   {
     std::lock_guard lock(displayMutex);
-    columns = ColumnSamples(leftDisplay, rect.right - rect.left);
+    samples.assign(leftDisplay.begin(), leftDisplay.end());
   }
-  return WaveformThrough(rect, columns, dpi);
+  return WaveformPanel(rect, samples, dpi);
 }
 
 PanelDrawing CurrentSpectrumPanel(PanelRect rect, int dpi) {

@@ -30,6 +30,8 @@ constexpr Colour CENTRE_LINE_COLOUR = 0x00B4B4B4;  // 180, 180, 180
 constexpr Colour TRACE_COLOUR = 0x00FF9600;        // 0, 150, 255
 constexpr Colour CURVE_COLOUR = 0x003C78DC;        // 220, 120, 60
 constexpr Colour PEAK_COLOUR = 0x002828FF;         // 255, 40, 40
+constexpr Colour LEVEL_PEAK_COLOUR = 0x00005000;   // 0, 80, 0: the level's peak mark and its label
+constexpr Colour CLIP_COLOUR = 0x002828FF;         // the clip light, red as the spectrum's peak
 
 enum class PenStyle { Solid, Dot };
 
@@ -57,11 +59,13 @@ struct Stroke {
   std::vector<PanelPoint> points;
 };
 
-// Text with its top-left corner at the point, transparent background.
+// Text with its top-left corner at the point (its top-right corner when
+// alignRight), transparent background, in the panel's font.
 struct Label {
   PanelPoint at;
   Colour colour = 0;
   std::wstring text;
+  bool alignRight = false;
 };
 
 using Primitive = std::variant<FillBackground, FillSolid, Stroke, Label>;
@@ -76,16 +80,24 @@ constexpr int BASE_DPI = 96;
 // A length at 96 DPI scaled to dpi as MulDiv does: rounded half away from zero.
 int ScaleToDpi(int value, int dpi);
 
-// The panels drawn in rect, in a window of the given DPI: pen widths and
-// the label's offsets are their 96-DPI values scaled; everything else
-// follows from the rectangle.
-PanelDrawing LevelPanel(PanelRect rect, float level);
+// A peak magnitude (1 is full scale) as the level panel labels it:
+// "-6.0 dBFS", "-inf dBFS" for silence.
+std::wstring DbfsText(float peak);
+
+// The panels drawn in rect, in a window of the given DPI: pen widths, the
+// clip light and the labels' offsets are their 96-DPI values scaled;
+// everything else follows from the rectangle.
+// The level panel: the RMS level as a bar, the peak as a mark on the same
+// scale with its label, and a clip light at the right end while clipped.
+PanelDrawing LevelPanel(PanelRect rect, float level, float peak = 0.0f, bool clipped = false, int dpi = BASE_DPI);
+// The waveform: where a column covers two samples or more, the span from
+// the smallest to the largest of them, joined to the next column's.
 PanelDrawing WaveformPanel(PanelRect rect, std::span<const std::int16_t> samples, int dpi = BASE_DPI);
 PanelDrawing SpectrumPanel(PanelRect rect, std::span<const float> values, float peakHz, int dpi = BASE_DPI);
 
 // The same panels from the shared state: one atomic load, or a copy of what
 // the panel draws, made under the container's mutex and drawn after it is
 // released.
-PanelDrawing CurrentLevelPanel(PanelRect rect);
+PanelDrawing CurrentLevelPanel(PanelRect rect, int dpi = BASE_DPI);
 PanelDrawing CurrentWaveformPanel(PanelRect rect, int dpi = BASE_DPI);
 PanelDrawing CurrentSpectrumPanel(PanelRect rect, int dpi = BASE_DPI);

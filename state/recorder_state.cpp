@@ -6,6 +6,8 @@ std::atomic<bool> captureActive{false};
 std::atomic<bool> closePending{false};
 std::atomic<bool> analysisRunning{false};
 std::atomic<float> levelValue{0.0f};
+std::atomic<float> peakLevel{0.0f};
+std::atomic<std::uint32_t> clippedPackets{0};
 std::atomic<float> peakFrequencyHz{0.0f};
 std::int32_t sampleRate = 44100;
 std::atomic<RecordingOutcome> recordingOutcome{RecordingOutcome::None};

@@ -72,6 +72,15 @@ extern std::atomic<bool> closePending;
 extern std::atomic<bool> analysisRunning;
 // Writer: recording thread, per non-empty packet. Reader: level panel.
 extern std::atomic<float> levelValue;
+// The largest sample magnitude of about the last 1.5 s of the take, on the
+// same 0..1 scale (32768 is 1). Writer: recording thread, per non-empty
+// packet; 0 before it posts WM_RECORDING_STARTED. Reader: level panel.
+extern std::atomic<float> peakLevel;
+// Packets of the take with a sample at full scale. Writer: recording thread,
+// per packet; 0 before it posts WM_RECORDING_STARTED. Readers: level panel
+// (its clip light), UI thread (on WM_UPDATE_VISUALS while recording and
+// once it has joined the thread).
+extern std::atomic<std::uint32_t> clippedPackets;
 // Writer: analysis worker, per analysed frame. Reader: spectrum label.
 extern std::atomic<float> peakFrequencyHz;
 // Writer: recording thread before it creates the worker; reader: that worker.

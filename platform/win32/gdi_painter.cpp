@@ -48,7 +48,9 @@ struct Painter {
   void operator()(const Label& label) const {
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, label.colour);
+    const UINT align = SetTextAlign(dc, label.alignRight ? TA_RIGHT | TA_TOP : TA_LEFT | TA_TOP);
     TextOutW(dc, label.at.x, label.at.y, label.text.c_str(), static_cast<int>(label.text.size()));
+    if (align != GDI_ERROR) SetTextAlign(dc, align);
   }
 };
 
@@ -128,8 +130,8 @@ PanelImage spectrumImage;
 
 }  // namespace
 
-BOOL DrawLevelPanel(const DRAWITEMSTRUCT* item) {
-  return Paint(levelImage, item, CurrentLevelPanel(ToPanelRect(item->rcItem)));
+BOOL DrawLevelPanel(const DRAWITEMSTRUCT* item, int dpi) {
+  return Paint(levelImage, item, CurrentLevelPanel(ToPanelRect(item->rcItem), dpi));
 }
 
 BOOL DrawWaveformPanel(const DRAWITEMSTRUCT* item, int dpi) {

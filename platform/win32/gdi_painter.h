@@ -5,6 +5,6 @@
 // WM_DRAWITEM for the three panels: the panel's drawing, executed with GDI on
 // the item's device context, for a window of the given DPI. Returns TRUE
 // when the panel's data was drawn.
-BOOL DrawLevelPanel(const DRAWITEMSTRUCT* item);
+BOOL DrawLevelPanel(const DRAWITEMSTRUCT* item, int dpi);
 BOOL DrawWaveformPanel(const DRAWITEMSTRUCT* item, int dpi);
 BOOL DrawSpectrumPanel(const DRAWITEMSTRUCT* item, int dpi);

@@ -35,7 +35,7 @@ HWND spectrumPanel = nullptr;
 int windowDpi = BASE_DPI;
 
 // UI thread only: the system's message font for the window's DPI, on the
-// buttons, the status line and the spectrum's label; replaced when the DPI
+// buttons, the status line and the panels' labels; replaced when the DPI
 // changes, deleted once the window has gone.
 HFONT messageFont = nullptr;
 
@@ -119,7 +119,7 @@ HFONT CreateMessageFont(int dpi) {
 void ApplyMessageFont() {
   HFONT font = CreateMessageFont(windowDpi);
   if (font == nullptr) return;  // the controls keep the font they have
-  for (HWND control : {startButton, stopButton, deviceButton, statusLabel, spectrumPanel}) {
+  for (HWND control : {startButton, stopButton, deviceButton, statusLabel, levelPanel, spectrumPanel}) {
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
   }
   if (messageFont != nullptr) DeleteObject(messageFont);
@@ -148,6 +148,18 @@ class MainWindowOps final : public WindowOps {
 
   std::wstring AskSavePath() override { return ::AskSavePath(window); }
   void SetStatusText(const std::wstring& text) override { ::SetStatusText(text); }
+  bool FitsStatusLine(const std::wstring& text) override {
+    RECT area{};
+    GetClientRect(statusLabel, &area);
+    HDC dc = GetDC(statusLabel);
+    if (dc == nullptr) return true;
+    HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(statusLabel, WM_GETFONT, 0, 0)));
+    SIZE size{};
+    const BOOL measured = GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    SelectObject(dc, previous);
+    ReleaseDC(statusLabel, dc);
+    return !measured || size.cx <= area.right - area.left;
+  }
   void ShowErrorBox(const std::wstring& text, const std::wstring& caption) override {
     MessageBoxW(window, text.c_str(), caption.c_str(), MB_ICONERROR);
   }
@@ -255,7 +267,7 @@ class MainWindowOps final : public WindowOps {
 
 LRESULT DrawPanel(WPARAM id, const DRAWITEMSTRUCT* item) {
   switch (id) {
-    case ID_LEVEL: return DrawLevelPanel(item);
+    case ID_LEVEL: return DrawLevelPanel(item, windowDpi);
     case ID_WAVEFORM: return DrawWaveformPanel(item, windowDpi);
     case ID_SPECTRUM: return DrawSpectrumPanel(item, windowDpi);
     default: return 0;
@@ -291,7 +303,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       // Where the focus was goes with the window, and comes back with it.
       if (LOWORD(wParam) == WA_INACTIVE) {
         HWND focus = GetFocus();
-        if (focus == startButton || focus == stopButton) focusedControl = focus;
+        if (focus == startButton || focus == stopButton || focus == deviceButton) focusedControl = focus;
       }
       return 0;
     case WM_SETFOCUS:
@@ -385,8 +397,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   // GetMessageW returns -1 on an error; that must end the loop, not spin it.
   MSG message{};
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-    // The keyboard as in a dialog: Tab, Space and Enter on the buttons.
-    if (IsDialogMessageW(window, &message)) continue;
+    // The keyboard as in a dialog: Tab, Space and Enter on the buttons. Not
+    // Escape or Ctrl+Break: IsDialogMessage makes them a click on the
+    // control with IDCANCEL's id, which is Stop's, and a stray key would end
+    // the take. Here they are keys that no control takes.
+    const bool cancelKey = (message.message == WM_KEYDOWN || message.message == WM_KEYUP) &&
+                           (message.wParam == VK_ESCAPE || message.wParam == VK_CANCEL);
+    if (!cancelKey && IsDialogMessageW(window, &message)) continue;
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }

@@ -77,6 +77,7 @@ class FakeWindow : public WindowOps {
     status = text;
     statuses.push_back(text);
   }
+  bool FitsStatusLine(const std::wstring& text) override { return ::FitsStatusLine(text); }
   Answer AskYesNo(const std::wstring& question, bool) override {
     questions.push_back(question);
     if (whileAsked) whileAsked();
@@ -420,7 +421,7 @@ TEST(StatusText, EveryOutcomeSaysWhatHappened) {
     StartFailure failure;
     std::wstring text, box;
   } cases[] = {
-      {RecordingOutcome::Saved, {}, saved + L" (9999 gaps)", L""},
+      {RecordingOutcome::Saved, {}, saved + L" (clipped 9999 times)", L""},
       {RecordingOutcome::SavedDiskTooSlow, {}, saved + L" (stopped: disk too slow)", L""},
       {RecordingOutcome::SavedDeviceLost, {}, saved + L" (stopped: device lost)", L""},
       {RecordingOutcome::SavedOutOfMemory, {}, saved + L" (stopped: out of memory)", L""},
@@ -450,13 +451,15 @@ TEST(StatusText, EveryOutcomeSaysWhatHappened) {
   };
   int ran = 0;
   for (const auto& c : cases) {
-    const std::wstring text = OutcomeStatusText(c.outcome, path, 0x8889000F, 9999);
+    const std::wstring text = OutcomeStatusText(c.outcome, path, 0x8889000F, 9999, 9999);
     EXPECT_EQ(text, c.text) << "case " << ran;
     EXPECT_TRUE(FitsStatusLine(text)) << "case " << ran;
     EXPECT_EQ(OutcomeBoxText(c.outcome, c.failure), c.box) << "case " << ran;
     ++ran;
   }
   EXPECT_EQ(ran, 15);
+  EXPECT_EQ(OutcomeStatusText(RecordingOutcome::Saved, path, 0, 2), saved + L" (2 gaps)");
+  EXPECT_EQ(OutcomeStatusText(RecordingOutcome::Saved, path, 0, 2, 1), saved + L" (clipped 1 time)");
   EXPECT_FALSE(FitsStatusLine(saved + L" (stopped: the recording device was lost)")) << "the measure itself";
 }
 
@@ -647,7 +650,7 @@ TEST(StatusText, FileErrorsSayWhyAndTakesHowLong) {
     EXPECT_EQ(FileErrorCause(c.error), c.cause) << c.error.systemCode;
     EXPECT_EQ(WriteFailedStatusText(c.error), L"Not saved yet: " + c.shortCause + L".");
     // The longest time and each notice: the notice is whole, and it fits.
-    const std::wstring recording = RecordingStatusText({.seconds = 35999, .gaps = 9999, .notSaved = true,
+    const std::wstring recording = RecordingStatusText({.seconds = 35999, .gaps = 9999, .clips = 9999, .notSaved = true,
                                                         .writeError = c.error, .stalledSeconds = 999,
                                                         .diskSecondsLeft = 59});
     EXPECT_EQ(recording, L"Recording... 9:59:59 (not saved: " + c.shortCause + L")");
@@ -660,7 +663,8 @@ TEST(StatusText, FileErrorsSayWhyAndTakesHowLong) {
 
   EXPECT_EQ(RecordingStatusText({.seconds = 42}), L"Recording... 0:42");
   EXPECT_EQ(RecordingStatusText({.seconds = 3723, .gaps = 1}), L"Recording... 1:02:03 (1 gap)");
-  EXPECT_EQ(RecordingStatusText({.seconds = 600, .gaps = 2, .stalledSeconds = 3}),
+  EXPECT_EQ(RecordingStatusText({.seconds = 5, .gaps = 1, .clips = 3}), L"Recording... 0:05 (clipped 3 times)");
+  EXPECT_EQ(RecordingStatusText({.seconds = 600, .gaps = 2, .clips = 3, .stalledSeconds = 3}),
             L"Recording... 10:00 (no sound for 3 s)");
   // The disk's free time, counted down from just under ten minutes, ahead of a silent device.
   EXPECT_EQ(RecordingStatusText({.stalledSeconds = 3, .diskSecondsLeft = 599}), L"Recording... 0:00 (disk full in 10 min)");
@@ -702,9 +706,10 @@ TEST_F(Commands, StartIsRefusedUntilTheStoppedRecordingIsSaved) {
 }
 
 // The device menu's pick is what the next recording opens and the next start
-// remembers, fixed while recording; a device that goes is given up aloud.
+// remembers, fixed while recording; a device that goes is given up aloud,
+// and taken again when it comes back.
 TEST_F(Commands, ChosenDeviceIsRecordedRememberedAndGivenUpOnlyAloud) {
-  const std::wstring gone = L"Microphone not connected: the default device is chosen.";
+  const std::wstring gone = L"USB & Mic is not connected: recording the default device.";
   const auto shown = [&](std::size_t m) {  // "[x]" checked, "(-)" disabled
     std::wstring text;
     for (const DeviceMenuItem& item : window.menus.at(m)) {
@@ -713,12 +718,21 @@ TEST_F(Commands, ChosenDeviceIsRecordedRememberedAndGivenUpOnlyAloud) {
     return text;
   };
   ScriptedAudioSource* source = nullptr;
+  bool listedButGone = false;  // Windows lists the device still, but it cannot be opened
   testAudioSourceFactory = [&] {
     auto live = LiveSource();
     source = static_cast<ScriptedAudioSource*>(live.get());
     // Unplugged between the check and the opening: Windows still knows the id.
     if (window.devices.empty()) source->deviceState = 4;
+    if (listedButGone) source->FailAt("Initialize", RESULT_ENDPOINT_CREATE_FAILED);
     return live;
+  };
+  const auto record = [&](const char* name) {  // the device it opened
+    EXPECT_TRUE(StartRecordingTo(PathOf(name)));
+    const std::wstring opened = source->openedDevice;
+    OnCommand(window, ID_STOP);
+    EXPECT_TRUE(PumpUntil([] { return !captureThread.joinable(); }));
+    return opened;
   };
   window.devices = {{L"{headset}", L"Headset"}, {L"{usb}", L"USB & Mic"}};
   window.menuPick = 2;
@@ -736,34 +750,73 @@ TEST_F(Commands, ChosenDeviceIsRecordedRememberedAndGivenUpOnlyAloud) {
   ASSERT_TRUE(PumpUntil([] { return !captureThread.joinable(); }));
   EXPECT_EQ(ChosenDeviceId(), L"{usb}");
 
-  // Unplugged while idle: said at once; the next start still remembers it.
+  // Unplugged while idle: said at once, and once; plugged in again: said,
+  // and recorded again. The remembered choice never changes.
   window.devices = {{L"{headset}", L"Headset"}};
   OnDevicesChanged(window);
   EXPECT_EQ(window.status, gone);
   EXPECT_EQ(ChosenDeviceId(), L"");
+  window.status.clear();
+  OnDevicesChanged(window);
+  EXPECT_EQ(window.status, L"");
+  window.devices = {{L"{usb}", L"USB & Mic"}};
+  OnDevicesChanged(window);
+  EXPECT_EQ(window.status, L"USB & Mic is back.");
+  EXPECT_EQ(ChosenDeviceId(), L"{usb}");
   EXPECT_EQ(window.settings[L"RecordingDevice"], L"{usb}");
 
-  // Back at the next start: chosen again. Gone at Start: no dialog, said so.
-  window.devices = {{L"{usb}", L"USB & Mic"}};
+  // The next start names what will record. Gone at Start: no dialog, said
+  // so; the Start after it records the default, and the one after the
+  // device is back records it again.
   OnStartup(window);
-  EXPECT_EQ(ChosenDeviceId(), L"{usb}");
+  EXPECT_EQ(window.status, L"Ready: USB & Mic");
   window.devices.clear();
   OnCommand(window, ID_START);
   EXPECT_EQ(window.dialogs, 1);
   EXPECT_EQ(window.status, gone);
-
-  // Gone between the check at Start and the thread's opening it.
+  EXPECT_EQ(record("default.wav"), L"");
   window.devices = {{L"{usb}", L"USB & Mic"}};
+  const std::size_t before = window.statuses.size();
+  EXPECT_EQ(record("back.wav"), L"{usb}");
+  EXPECT_EQ(window.statuses.at(before), L"USB & Mic is back.");
+
+  // Gone between the check at Start and the thread's opening it, or still
+  // listed but refused as gone: told as not connected, no box; the next
+  // Start records the default, though the list still has the device, until
+  // Windows tells of a change.
+  for (const bool stillListed : {false, true}) {
+    window.whileDialogOpen = [&] { if (!stillListed) window.devices.clear(); };
+    listedButGone = stillListed;
+    window.answers = {PathOf("never.wav")};
+    OnCommand(window, ID_START);
+    ASSERT_TRUE(PumpUntil([] { return !captureThread.joinable(); }));
+    EXPECT_EQ(window.status, gone) << stillListed;
+    EXPECT_TRUE(window.boxes.empty()) << testing::PrintToString(window.boxes.back().text);
+    window.whileDialogOpen = nullptr;
+    window.devices = {{L"{usb}", L"USB & Mic"}};
+    listedButGone = false;
+    EXPECT_EQ(record("default_again.wav"), L"") << stillListed;
+    OnDevicesChanged(window);
+    EXPECT_EQ(ChosenDeviceId(), L"{usb}");
+  }
+}
+
+// A device's name too long for the status line loses its end to an
+// ellipsis; what follows it stays whole.
+TEST_F(Commands, DeviceNameIsShortenedToFitTheStatusLine) {
+  const std::wstring name = L"Microphone Array (Realtek(R) High Definition Audio with a long name)";
+  window.devices = {{L"{usb}", name}};
+  window.settings = {{L"RecordingDevice", L"{usb}"}, {L"RecordingDeviceName", name}};
   OnStartup(window);
-  window.whileDialogOpen = [&] { window.devices.clear(); };
-  window.answers = {PathOf("never.wav")};
-  OnCommand(window, ID_START);
-  ASSERT_TRUE(PumpUntil([] { return !captureThread.joinable(); }));
-  EXPECT_EQ(window.status, gone);
-  ASSERT_FALSE(window.boxes.empty());
-  EXPECT_EQ(window.boxes.back().text,
-            L"Could not start recording: the chosen microphone is not connected (error 0x80070490). "
-            L"Nothing was saved.");
+  EXPECT_TRUE(window.status.starts_with(L"Ready: Microphone Array (") && window.status.ends_with(L"\u2026"))
+      << testing::PrintToString(window.status);
+  window.devices.clear();
+  OnDevicesChanged(window);
+  const std::wstring after = L"… is not connected: recording the default device.";
+  ASSERT_TRUE(window.status.ends_with(after)) << testing::PrintToString(window.status);
+  const std::wstring kept = window.status.substr(0, window.status.size() - after.size());
+  EXPECT_TRUE(name.starts_with(kept) && kept.size() > 5) << testing::PrintToString(kept);
+  EXPECT_FALSE(FitsStatusLine(name.substr(0, kept.size() + 1) + after)) << "shortened more than needed";
 }
 
 }  // namespace

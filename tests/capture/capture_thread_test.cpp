@@ -132,29 +132,33 @@ TEST_F(RecordingThread, StereoPcmTakeHoldsEverySampleInOrder) {
                                             "Release(Enumerator)", "UninitializeCom"}));
 }
 
-// A live-paced mono float device playing a tone: the analysis worker runs
-// alongside and publishes the tone's peak while the take is recorded.
+// A live-paced stereo float device playing a tone: the analysis worker runs
+// alongside and publishes the tone's peak while the take is recorded; the
+// time counts frames, not samples; the last take's clipping is forgotten.
 TEST_F(RecordingThread, LiveToneIsRecordedAndAnalysed) {
-  ScriptedAudioSource source(FloatFormat(1, 48000));
+  ScriptedAudioSource source(FloatFormat(2, 48000));
   source.packetInterval = 3ms;
   const std::size_t packets = 260, frames = 480;
   for (std::size_t p = 0; p < packets; ++p) {
-    std::vector<float> samples(frames);
+    std::vector<float> samples;
     for (std::size_t i = 0; i < frames; ++i) {
       const double t = static_cast<double>(p * frames + i) / 48000.0;
-      samples[i] = static_cast<float>(0.5 * std::sin(2.0 * std::numbers::pi * 1000.0 * t));
+      samples.insert(samples.end(), 2, static_cast<float>(0.5 * std::sin(2.0 * std::numbers::pi * 1000.0 * t)));
     }
-    source.AddPacket(FloatPacket(samples, 1));
+    source.AddPacket(FloatPacket(samples, 2));
   }
+  clippedPackets.store(7);
   Record(source);
 
   const auto wav = ReadWav(path);
-  EXPECT_EQ(wav.samples.size(), packets * frames);
-  EXPECT_EQ(wav.header.channels, 1);
+  EXPECT_EQ(wav.samples.size(), 2 * packets * frames);
+  EXPECT_EQ(wav.header.channels, 2);
   EXPECT_EQ(wav.header.bitsPerSample, 16);
   EXPECT_EQ(wav.header.audioFormat, 1);
   EXPECT_GE(testNotifier.Count(WM_UPDATE_VISUALS), packets);
   EXPECT_EQ(recordedSeconds.load(), 2u);  // 2.6 s
+  EXPECT_EQ(clippedPackets.load(), 0u);
+  EXPECT_EQ(peakLevel.load(), 16383.0f / 32768.0f);  // 0.5 in 16 bits
   EXPECT_EQ(peakFrequencyHz.load(), 999.755859375f) << "no analysis ran, or the wrong peak";
   std::lock_guard lock(spectrumMutex);
   ASSERT_EQ(spectrum.size(), 32768u);

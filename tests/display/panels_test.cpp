@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+#include <numbers>
 #include <vector>
 
 #include "state/recorder_state.h"
@@ -21,22 +25,57 @@ std::vector<T> Only(const PanelDrawing& drawing) {
   return found;
 }
 
-TEST(LevelPanel, BarWidthFollowsTheLevel) {
+// The bar is the RMS level; the peak is a mark on the same scale, with its
+// label left of where the clip light lies, lit or not.
+TEST(LevelPanel, BarPeakMarkLabelAndClipLight) {
   const struct {
-    float level;
-    int right;
-  } cases[] = {{0.0f, 0}, {1.0f, 340}, {0.5f, 170}, {0.999f, 339}};
+    float level, peak;
+    bool clipped;
+    int right;      // of the bar
+    int mark;       // its column; -1 for none
+    const wchar_t* label;
+  } cases[] = {
+      {0.0f, 0.0f, false, 0, -1, L"-inf dBFS"},
+      {1.0f, 1.0f, true, 340, 339, L"0.0 dBFS"},
+      {0.5f, 0.5f, false, 170, 170, L"-6.0 dBFS"},
+      {0.999f, 32767.0f / 32768.0f, true, 339, 339, L"0.0 dBFS"},  // not "-0.0"
+      {0.1f, 0.25f, false, 34, 85, L"-12.0 dBFS"},
+      {0.0f, 1.0f / 32768.0f, false, 0, 0, L"-90.3 dBFS"},
+      {0.2f, 0.3162f, false, 68, 107, L"-10.0 dBFS"},
+  };
+  int ran = 0;
   for (const auto& c : cases) {
-    const auto drawing = LevelPanel(LEVEL_RECT, c.level);
+    const auto drawing = LevelPanel(LEVEL_RECT, c.level, c.peak, c.clipped);
     EXPECT_TRUE(drawing.drewData);
-    ASSERT_EQ(drawing.primitives.size(), 2u);
     ASSERT_TRUE(std::holds_alternative<FillBackground>(drawing.primitives[0]));
-    const auto bar = std::get<FillSolid>(drawing.primitives[1]);
-    EXPECT_EQ(bar.rect.right, c.right) << c.level;
-    EXPECT_EQ(bar.rect.left, 0);
-    EXPECT_EQ(bar.rect.bottom, 20);
-    EXPECT_EQ(bar.colour, 0x0000C800u);
+    const auto fills = Only<FillSolid>(drawing);
+    ASSERT_EQ(fills.size(), c.clipped ? 2u : 1u) << ran;
+    EXPECT_EQ(fills[0].rect.right, c.right) << ran;
+    EXPECT_EQ(fills[0].rect.left, 0);
+    EXPECT_EQ(fills[0].rect.bottom, 20);
+    EXPECT_EQ(fills[0].colour, 0x0000C800u);
+    if (c.clipped) {
+      EXPECT_EQ(std::vector({fills[1].rect.left, fills[1].rect.top, fills[1].rect.right, fills[1].rect.bottom}),
+                std::vector({334, 0, 340, 20}));
+      EXPECT_EQ(fills[1].colour, 0x002828FFu);
+    }
+    const auto marks = Only<Stroke>(drawing);
+    if (c.mark < 0) {
+      EXPECT_TRUE(marks.empty()) << ran;
+    } else {
+      ASSERT_EQ(marks.size(), 1u) << ran;
+      EXPECT_EQ(marks[0].points, (std::vector<PanelPoint>{{c.mark, 0}, {c.mark, 20}})) << ran;
+      EXPECT_EQ(marks[0].pen.colour, 0x00005000u);
+    }
+    const auto labels = Only<Label>(drawing);
+    ASSERT_EQ(labels.size(), 1u);
+    EXPECT_EQ(labels[0].text, c.label) << ran;
+    EXPECT_EQ(labels[0].at, (PanelPoint{330, 2}));
+    EXPECT_TRUE(labels[0].alignRight);
+    EXPECT_TRUE(std::holds_alternative<Label>(drawing.primitives.back())) << "label drawn last";
+    ++ran;
   }
+  EXPECT_EQ(ran, 7);
 }
 
 TEST(WaveformPanel, TooFewSamplesShowOnlyTheCentreLine) {
@@ -51,18 +90,39 @@ TEST(WaveformPanel, TooFewSamplesShowOnlyTheCentreLine) {
   }
 }
 
-TEST(WaveformPanel, FullBufferStepsBy192WithTheNewestLeftOut) {
+// A 3 kHz tone at 48 kHz repeats every 16 samples, so that every 192nd
+// sample is the same and a trace through them is flat: each column instead
+// spans its samples' range, the band the tone fills, and each column begins
+// where the previous one ended.
+TEST(WaveformPanel, FullBufferDrawsEachColumnsRangeWithTheNewestLeftOut) {
   std::vector<std::int16_t> samples(65536);
-  for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<std::int16_t>(i % 2 ? 16384 : -16384);
-  samples[339 * 192] = 32767;
-  samples[65535] = -32768;  // among the newest 447, not shown
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    samples[i] = static_cast<std::int16_t>(std::lround(16384.0 * std::sin(2.0 * std::numbers::pi * 3000.0 * static_cast<double>(i) / 48000.0)));
+  }
+  samples[339 * 192 + 191] = 32767;  // the last sample drawn
+  samples[65535] = -32768;           // among the newest 256, not shown
   const auto drawing = WaveformPanel(PANEL_RECT, samples);
   EXPECT_TRUE(drawing.drewData);
   const auto trace = Only<Stroke>(drawing).at(1);
   EXPECT_EQ(trace.pen.colour, 0x00FF9600u);
-  ASSERT_EQ(trace.points.size(), 340u);  // 339 segments
-  EXPECT_EQ(trace.points[0], (PanelPoint{0, 30}));  // sample 0 is -16384
-  EXPECT_EQ(trace.points[339], (PanelPoint{339, 1}));  // sample 339 * 192 is 32767
+  ASSERT_EQ(trace.points.size(), 680u);
+  for (std::size_t x = 0; x < 340; ++x) {
+    const PanelPoint first = trace.points[2 * x], last = trace.points[2 * x + 1];
+    EXPECT_EQ(std::pair(first.x, last.x), std::pair(int(x), int(x)));
+    const bool top = x % 2 == 0;  // the spans run top, bottom, bottom, top...
+    EXPECT_EQ(std::pair(first.y, last.y), x == 339 ? std::pair(30, 1) : top ? std::pair(10, 30) : std::pair(30, 10))
+        << "column " << x;
+  }
+
+  // A steep ramp: the columns' ranges do not meet, and each span starts at
+  // the end nearer the last one; a column of one value is one point.
+  std::vector<std::int16_t> ramp(680, 0);
+  const std::int16_t steps[] = {0, 4096, 8192, 12288, -16384, -20480};  // columns 0, 1 rise; 2 falls
+  std::copy(std::begin(steps), std::end(steps), ramp.begin());
+  const auto points = Only<Stroke>(WaveformPanel(PANEL_RECT, ramp)).at(1).points;
+  EXPECT_EQ(std::vector(points.begin(), points.begin() + 7),
+            (std::vector<PanelPoint>{{0, 18}, {0, 20}, {1, 15}, {1, 13}, {2, 30}, {2, 32}, {3, 20}}));
+  EXPECT_EQ(points.size(), 6u + 337u);
 }
 
 TEST(WaveformPanel, RowsOfSampleValues) {
@@ -185,12 +245,16 @@ TEST(CurrentPanels, DrawFromTheSharedState) {
     std::lock_guard lock(spectrumMutex);
     spectrum = values;
   }
-  EXPECT_EQ(std::get<FillSolid>(CurrentLevelPanel(LEVEL_RECT).primitives[1]).rect.right, 170);
-  // The trace from the shared buffer passes through the same samples as the
-  // one drawn from a copy of it: one per column, every 192nd.
+  peakLevel.store(0.5f);
+  clippedPackets.store(1);
+  const auto level = CurrentLevelPanel(LEVEL_RECT);
+  EXPECT_EQ(Only<FillSolid>(level).at(0).rect.right, 170);
+  EXPECT_EQ(Only<FillSolid>(level).size(), 2u) << "no clip light";
+  EXPECT_EQ(Only<Label>(level).at(0).text, L"-6.0 dBFS");
+  // The trace from the shared buffer is the one drawn from a copy of it.
   const auto trace = Only<Stroke>(CurrentWaveformPanel(PANEL_RECT)).at(1).points;
   EXPECT_EQ(trace, Only<Stroke>(WaveformPanel(PANEL_RECT, samples)).at(1).points);
-  EXPECT_EQ(trace.size(), 340u);
+  EXPECT_GT(trace.size(), 340u);
   const auto spectrumDrawing = CurrentSpectrumPanel(PANEL_RECT);
   EXPECT_EQ(Only<Label>(spectrumDrawing).at(0).text, L"Peak: 1000.0 Hz");
   EXPECT_EQ(Only<Stroke>(spectrumDrawing).at(1).points[0].x, 14);

@@ -62,6 +62,8 @@ void ResetSharedState() {
   closePending.store(false);
   analysisRunning.store(false);
   levelValue.store(0.0f);
+  peakLevel.store(0.0f);
+  clippedPackets.store(0);
   peakFrequencyHz.store(0.0f);
   sampleRate = 44100;
   recordingOutcome.store(RecordingOutcome::None);
