@@ -253,11 +253,12 @@ class Session:
 
     # -- the microphone and the screen ------------------------------------
 
-    def play_tone(self, frequency, seconds=60, device="mic", rate=None, channels=None):
+    def play_tone(self, frequency, seconds=60, device="mic", rate=None, channels=None, volume=0.5):
+        """A sine of the frequency at volume (1.0: full scale, 0.5: -6 dBFS)."""
         rate, channels = rate or self.rate, channels or self.channels
-        tone = self.dir / f"tone_{frequency}.wav"
+        tone = self.dir / f"tone_{frequency}_{volume}.wav"
         subprocess.run(["sox", "-D", "-n", "-r", str(rate), "-c", str(channels), "-b", "16", str(tone),
-                        "synth", str(seconds), "sine", str(frequency), "vol", "0.5"], check=True)
+                        "synth", str(seconds), "sine", str(frequency), "vol", str(volume)], check=True)
         return self._spawn(["paplay", "-d", device, str(tone)], env=self.env)
 
     def add_microphone(self, name, rate, channels):

@@ -27,6 +27,7 @@ from harness import CaseFailure, CaseSkipped, Session, check, pixels
 
 PEAK_RED = (255, 40, 40)
 LEVEL_GREEN = (0, 200, 0)
+LEVEL_PEAK = (0, 80, 0)  # the level's peak mark and its dBFS label
 LATENCY_TOLERANCE = 2.0  # seconds the file may fall short of the time recorded
 CASE_TIME_LIMIT = 150  # seconds; a case that runs longer has failed
 
@@ -178,7 +179,9 @@ def status_table_texts():
             continue
         text = (match.group(1).replace("PATH", r"C:\Users\Someone\Documents\Interviews\Interview 12.wav")
                 .replace("0xCODE", "0x8889000F").replace("N s", "999 s").replace("0:42", "9:59:59")
-                .replace("(1 gap)", "(9999 gaps)").replace("NAME", "Microphone Array (Realtek(R) Audio)"))
+                .replace("(1 gap)", "(9999 gaps)").replace("(clipped 3 times)", "(clipped 9999 times)")
+                # A name that leaves the line no room is shortened by the program.
+                .replace("NAME is", "USB Microphone is").replace("NAME", "Microphone Array (Realtek(R) Audio)"))
         texts += [text.replace("CAUSE", cause) for cause in SHORT_CAUSES] if "CAUSE" in text else [text]
     return texts
 
@@ -200,11 +203,31 @@ def check_status_texts_fit(session):
                   f"{text!r} is shown as {shown!r}, not whole with the folders of its path shortened")
 
 
-def check_panels(session, shot, tone, dpi=96):
+def clip_light(session, shot, dpi=96):
+    """Whether the level panel's clip light, its last 6 columns at 96 DPI, is lit."""
+    left, top, right, bottom = session.rect("level")
+    light = pixels(shot, (right - (6 * dpi + 48) // 96, top, right, bottom))
+    return all(colour == PEAK_RED for colour in light.values())
+
+
+def check_panels(session, shot, tone, dpi=96, clipped=False, peak=0.5):
+    """The panels of a tone at peak (full scale 1): the level bar, its peak
+    mark and label, the clip light (lit only when clipped), the spectrum's
+    marker and label."""
     scaled = lambda value: (value * dpi + 48) // 96  # MulDiv(value, dpi, 96)
     level = pixels(shot, session.rect("level"))
     green = sum(1 for colour in level.values() if colour == LEVEL_GREEN)
     check(green > 40, f"the level bar is empty while a tone plays ({green} green pixels)")
+    check(clip_light(session, shot, dpi) == clipped, f"the clip light is {'not ' if clipped else ''}lit")
+    if not clipped:  # at full scale the mark lies under the light
+        # The mark spans the panel's height; the label's strokes do not.
+        height = session.rect("level")[3] - session.rect("level")[1]
+        marks = sorted({x for (x, _), colour in level.items() if colour == LEVEL_PEAK
+                        and sum(1 for y in range(height) if level.get((x, y)) == LEVEL_PEAK) == height})
+        expected = int(scaled(340) * peak)
+        check(marks and all(abs(x - expected) <= 2 for x in marks), f"peak mark at {marks}, expected at {expected}")
+    label = sum(1 for (x, _), colour in level.items() if colour == LEVEL_PEAK and x > scaled(250))
+    check(label > 15, "no dBFS label")
 
     spectrum = pixels(shot, session.rect("spectrum"))
     # Below the label: only the marker is red there.
@@ -687,7 +710,8 @@ case_killed_while_recording.session = dict(channels=2)
 def case_keyboard(session):
     """Without the mouse: the focused Start opens the Save dialog on Space,
     Enter saves there, Stop has the focus while recording and stops on
-    Space; Tab moves between the buttons, Enter presses the focused one."""
+    Space, not on Escape; Tab moves between the buttons, Enter presses the
+    focused one."""
     path = session.dir / "keys.wav"
 
     def keys(*names):
@@ -712,6 +736,11 @@ def case_keyboard(session):
     session.wait_for_status(lambda s: s.startswith("Recording... "), '"Recording..."')
     time.sleep(3.0)
     check(session.driver("focus") == "stop", "Stop has not the focus while recording")
+    # Escape and Ctrl+Break are Cancel to a dialog, whose id is Stop's: a
+    # stray one must not end the take.
+    keys("Escape", "ctrl+Break")
+    time.sleep(1.5)
+    check(session.status().startswith("Recording... "), f"Escape ended the take: {session.status()!r}")
     keys("space")
     session.wait_for_status(saved_to(windows_path(path)), '"Saved to: " and the path')
     check(session.driver("focus") == "start", "Start has not the focus again after the recording")
@@ -777,7 +806,6 @@ def case_choose_device(session):
     usb = session.add_microphone("USBMic", 44100, 1)
     session.play_tone(1000, seconds=150)
     usb_tone = session.play_tone(2500, seconds=150, device="USBMic", rate=44100, channels=1)
-    picked = "Microphone: Monitor of USBMic"
 
     def record_usb(name):
         path = session.dir / name
@@ -808,15 +836,8 @@ def case_choose_device(session):
         session.start_app()
 
     try:
-        # The mouse: the button, then the last entry, the device plugged in last.
         session.start_app()
-        left, top, right, bottom = session.rect("device")
-        subprocess.run(["xdotool", "mousemove", str((left + right) // 2), str((top + bottom) // 2), "click", "1"],
-                       env=session.env, check=True, timeout=30)
-        left, top, right, bottom = map(int, session.driver("rect", "menu").split())
-        subprocess.run(["xdotool", "mousemove", str((left + right) // 2), str(bottom - 10), "click", "1"],
-                       env=session.env, check=True, timeout=30)
-        session.wait_for_status(lambda s: s == picked, repr(picked))
+        pick_last_device(session)
         record_usb("usb.wav")
 
         # Remembered at the next start. The keyboard: Tab to the button, Space
@@ -841,7 +862,7 @@ def case_choose_device(session):
         session.remove_microphone(usb)
         restart()
         status = session.status()
-        check(status == "Microphone not connected: the default device is chosen.", f"status at start: {status!r}")
+        check(status == NOT_CONNECTED, f"status at start: {status!r}")
         path = session.dir / "default.wav"
         recorded, _ = record_started(session, windows_path(path), None, 3.0)
         session.wait_for_status(saved_to(windows_path(path)), '"Saved to: " and the path')
@@ -849,13 +870,93 @@ def case_choose_device(session):
         session.driver("close")
         check(session.wait_for_exit() == 0, "exit code is not 0")
     finally:
-        # The choice outlives the program, in the prefix the other cases share.
-        for value in ("RecordingDevice", "RecordingDeviceName"):
-            subprocess.run(["wine", "reg", "delete", r"HKCU\Software\Vellora", "/v", value, "/f"], env=session.env,
-                           capture_output=True, timeout=60)
+        forget_device_choice(session)
 
 
 case_choose_device.session = dict(channels=2)
+
+
+def case_chosen_device_unplugged(session):
+    """The chosen microphone is unplugged while Vellora runs, where Wine's
+    list of devices does not change: Start tells that it is not connected,
+    with no box, and the next Start records the default."""
+    usb = session.add_microphone("USBMic", 44100, 1)
+    session.play_tone(1000, seconds=150)
+    try:
+        session.start_app()
+        pick_last_device(session)
+        session.driver("close")
+        check(session.wait_for_exit() == 0, "exit code is not 0")
+        session.start_app()
+        check(session.status() == "Ready: Monitor of USBMic", f"status at start: {session.status()!r}")
+        session.remove_microphone(usb)
+        session.driver("click", "start")
+        session.driver("save-as", windows_path(session.dir / "never.wav"))
+        status = session.wait_for_status(lambda s: not s.startswith(("Ready", "Recording...")), "the Start's end")
+        check(status == NOT_CONNECTED, f"status after Start: {status!r}")
+        path = session.dir / "default.wav"
+        recorded, _ = record_started(session, windows_path(path), None, 3.0)
+        session.wait_for_status(saved_to(windows_path(path)), '"Saved to: " and the path')
+        check_wav(path, session, 1000, recorded)
+        session.driver("close")
+        check(session.wait_for_exit() == 0, "exit code is not 0")
+    finally:
+        forget_device_choice(session)
+
+
+NOT_CONNECTED = "Monitor of USBMic is not connected: recording the default device."
+
+
+def pick_last_device(session):
+    """With the mouse: the device button, then the menu's last entry, the
+    device plugged in last ("Monitor of USBMic")."""
+    left, top, right, bottom = session.rect("device")
+    subprocess.run(["xdotool", "mousemove", str((left + right) // 2), str((top + bottom) // 2), "click", "1"],
+                   env=session.env, check=True, timeout=30)
+    left, top, right, bottom = map(int, session.driver("rect", "menu").split())
+    subprocess.run(["xdotool", "mousemove", str((left + right) // 2), str(bottom - 10), "click", "1"],
+                   env=session.env, check=True, timeout=30)
+    session.wait_for_status(lambda s: s == "Microphone: Monitor of USBMic", "the device picked")
+
+
+def forget_device_choice(session):
+    """The choice outlives the program, in the prefix the other cases share."""
+    for value in ("RecordingDevice", "RecordingDeviceName"):
+        subprocess.run(["wine", "reg", "delete", r"HKCU\Software\Vellora", "/v", value, "/f"], env=session.env,
+                       capture_output=True, timeout=60)
+
+
+def case_clipping(session):
+    """A tone at full scale clips: the status line says so while recording
+    and after, and the level panel's clip light stays lit after Stop; at the
+    next Start it goes out, and a tone at -0.9 dBFS does not light it."""
+    session.start_app()
+    loud = session.play_tone(1000, volume=1.0)
+    path = session.dir / "loud.wav"
+    session.driver("click", "start")
+    session.driver("save-as", windows_path(path))
+    session.wait_for_status(lambda s: re.fullmatch(r"Recording\.\.\. \d:\d\d \(clipped \d+ times?\)", s),
+                            '"(clipped N times)"')
+    time.sleep(2.0)
+    check_panels(session, session.screenshot("clipping"), 1000, clipped=True)
+    session.driver("click", "stop")
+    status = session.wait_for_status(lambda s: s.startswith("Saved to: "), '"Saved to: "')
+    check(re.fullmatch(re.escape("Saved to: " + windows_path(path)) + r" \(clipped \d+ times\)", status),
+          f"after Stop: {status!r}")
+    check(clip_light(session, session.screenshot("stopped")), "the clip light went out at Stop")
+    _, samples = read_wav(path)
+    check(max(abs(s) for s in samples) >= 32734, f"the file peaks at {max(abs(s) for s in samples)}")
+
+    loud.kill()
+    loud.wait()
+    quiet = session.dir / "quiet.wav"
+    session.play_tone(1000, volume=0.9)
+    recorded, shot = record_started(session, windows_path(quiet), None, 3.0)
+    session.wait_for_status(saved_to(windows_path(quiet)), '"Saved to: " and the path, without clipping')
+    check_panels(session, shot, 1000, peak=0.9)
+    check_wav(quiet, session, 1000, recorded)
+    session.driver("close")
+    check(session.wait_for_exit() == 0, "exit code is not 0")
 
 
 def case_status_texts(session):
@@ -926,6 +1027,8 @@ CASES = {
     "close_while_starting": case_close_while_starting,
     "status_texts": case_status_texts,
     "choose_device": case_choose_device,
+    "chosen_device_unplugged": case_chosen_device_unplugged,
+    "clipping": case_clipping,
     "keyboard": case_keyboard,
     "dpi_144": case_dpi_144,
     "killed_while_recording": case_killed_while_recording,
