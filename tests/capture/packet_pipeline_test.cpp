@@ -350,15 +350,12 @@ TEST_F(PacketPipeline, LevelsPeaksAndClipping) {
   // The peak stays for a second and a half of the take, counted in its
   // frames: 150 packets of 480 at 48 kHz. Each clipped packet counts once.
   StartLevelMeter();
-  const auto format = Pcm16Format(1, 48000);
-  ASSERT_TRUE(Process(Pcm16Packet(std::vector<std::int16_t>(480, 16384), 1), format));
-  for (int p = 1; p < 149; ++p) ASSERT_TRUE(Process(Pcm16Packet(std::vector<std::int16_t>(480, 8), 1), format));
-  EXPECT_EQ(peakLevel.load(), 0.5f);
-  ASSERT_TRUE(Process(Pcm16Packet(std::vector<std::int16_t>(480, 8), 1), format));
-  EXPECT_EQ(peakLevel.load(), 8.0f / 32768.0f);
-  for (int p = 0; p < 3; ++p) ASSERT_TRUE(Process(Pcm16Packet({32767, 32767, 0}, 1), format));
-  EXPECT_EQ(clippedPackets.load(), 3u);
-  EXPECT_EQ(peakLevel.load(), 32767.0f / 32768.0f);
+  for (int p = 0; p <= 150; ++p) {
+    EXPECT_EQ(peakLevel.load(), p == 0 ? 0.0f : p < 150 ? 0.5f : 8.0f / 32768.0f) << p;
+    ASSERT_TRUE(Process(Pcm16Packet(std::vector<std::int16_t>(480, p == 0 ? 16384 : p == 150 ? -32767 : 8), 1),
+                        Pcm16Format(1, 48000)));
+  }
+  EXPECT_EQ(std::pair(peakLevel.load(), clippedPackets.load()), std::pair(32767.0f / 32768.0f, 1u));
 }
 
 TEST_F(PacketPipeline, EmptyPacketOnlyPostsTheRepaint) {
