@@ -143,19 +143,23 @@ struct PacketLevels {
   std::int32_t largest = 0;   // the largest magnitude, 0..32768
 };
 
-// Each channel's sum of squares accumulates in single precision in sample order.
-PacketLevels LevelsOf(std::span<const std::int16_t> samples, std::size_t channels) {
-  float sums[2] = {0.0f, 0.0f};
+// Each channel's sum of squares accumulates in single precision in sample
+// order. Channels is a constant, so that the frame walk costs no division.
+template <std::size_t Channels>
+PacketLevels LevelsOf(std::span<const std::int16_t> samples) {
+  float sums[Channels] = {};
   std::int32_t largest = 0;
-  for (std::size_t i = 0; i < samples.size(); ++i) {
-    const std::int32_t s = samples[i];
-    sums[i % channels] += static_cast<float>(s * s);
-    largest = std::max(largest, s < 0 ? -s : s);
+  const std::size_t frames = samples.size() / Channels;
+  for (std::size_t f = 0; f < frames; ++f) {
+    for (std::size_t c = 0; c < Channels; ++c) {
+      const std::int32_t s = samples[f * Channels + c];
+      sums[c] += static_cast<float>(s * s);
+      largest = std::max(largest, s < 0 ? -s : s);
+    }
   }
-  const auto count = static_cast<float>(samples.size() / channels);
   float rms = 0.0f;
-  for (std::size_t c = 0; c < channels; ++c) rms += std::sqrt(sums[c] / count) / 32768.0f;
-  return {channels == 2 ? rms / 2.0f : rms, largest};
+  for (const float sum : sums) rms += std::sqrt(sum / static_cast<float>(frames)) / 32768.0f;
+  return {rms / static_cast<float>(Channels), largest};
 }
 
 // Recording thread only: the largest magnitude of each of the last six
@@ -249,7 +253,7 @@ bool ProcessCapturePacket(const CapturePacket& packet, const CaptureFormat& form
   }
 
   if (!converted.empty()) {
-    const PacketLevels levels = LevelsOf(converted, channels);
+    const PacketLevels levels = channels == 2 ? LevelsOf<2>(converted) : LevelsOf<1>(converted);
     levelValue.store(levels.rms);
     if (levelValue.load() > 1.0f) levelValue.store(1.0f);
     peakLevel.store(static_cast<float>(peakHold.Add(levels.largest, packet.frameCount, format.nSamplesPerSec)) /
