@@ -747,6 +747,25 @@ def case_keyboard(session):
     keys("Tab", "Return")  # Enter on Stop: nothing to stop, and no Save dialog either
     time.sleep(1.0)
     check(saved_to(windows_path(path))(session.status()), "Enter on Stop did something")
+    # Another window activated and this one again: the focus comes back to
+    # the button that had it, the microphone's too.
+    keys("Tab")
+    check(session.driver("focus") == "device", "Tab does not move from Stop to the microphone button")
+    notepad = session._spawn(["wine", "notepad"], env=session.env)
+    other = subprocess.run(["xdotool", "search", "--sync", "--name", "Notepad"], env=session.env, capture_output=True,
+                           text=True, check=True, timeout=60).stdout.split()[0]
+    # Without a window manager, a click activates: the other window out of
+    # the way, then a click on neither control nor panel of this one.
+    subprocess.run(["xdotool", "windowmove", "--sync", other, "450", "300", "windowfocus", "--sync", other],
+                   env=session.env, check=True, timeout=30)
+    time.sleep(0.5)
+    check(session.driver("focus") == "other", "the window kept the focus while another was active")
+    left, top, _, _ = session.rect("client")
+    subprocess.run(["xdotool", "mousemove", str(left + 5), str(top + 5), "click", "1"], env=session.env, check=True,
+                   timeout=30)
+    time.sleep(0.5)
+    check(session.driver("focus") == "device", f"the focus came back to {session.driver('focus')}")
+    notepad.kill()
     check_header(path)
     params, _ = read_wav(path)
     check(params.nframes > 0, "empty recording")
