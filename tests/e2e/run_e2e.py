@@ -882,12 +882,7 @@ def case_choose_device(session):
         restart()
         status = session.status()
         check(status == NOT_CONNECTED, f"status at start: {status!r}")
-        path = session.dir / "default.wav"
-        recorded, _ = record_started(session, windows_path(path), None, 3.0)
-        session.wait_for_status(saved_to(windows_path(path)), '"Saved to: " and the path')
-        check_wav(path, session, 1000, recorded)
-        session.driver("close")
-        check(session.wait_for_exit() == 0, "exit code is not 0")
+        record_default_and_close(session)
     finally:
         forget_device_choice(session)
 
@@ -913,17 +908,22 @@ def case_chosen_device_unplugged(session):
         session.driver("save-as", windows_path(session.dir / "never.wav"))
         status = session.wait_for_status(lambda s: not s.startswith(("Ready", "Recording...")), "the Start's end")
         check(status == NOT_CONNECTED, f"status after Start: {status!r}")
-        path = session.dir / "default.wav"
-        recorded, _ = record_started(session, windows_path(path), None, 3.0)
-        session.wait_for_status(saved_to(windows_path(path)), '"Saved to: " and the path')
-        check_wav(path, session, 1000, recorded)
-        session.driver("close")
-        check(session.wait_for_exit() == 0, "exit code is not 0")
+        record_default_and_close(session)
     finally:
         forget_device_choice(session)
 
 
 NOT_CONNECTED = "Monitor of USBMic is not connected: recording the default device."
+
+
+def record_default_and_close(session):
+    """A take of the default microphone, which plays 1000 Hz; then the program ends."""
+    path = session.dir / "default.wav"
+    recorded, _ = record_started(session, windows_path(path), None, 3.0)
+    session.wait_for_status(saved_to(windows_path(path)), '"Saved to: " and the path')
+    check_wav(path, session, 1000, recorded)
+    session.driver("close")
+    check(session.wait_for_exit() == 0, "exit code is not 0")
 
 
 def pick_last_device(session):
