@@ -94,7 +94,6 @@ TEST(WaveformPanel, FullBufferSpansEachColumnsRangeWithTheNewestLeftOut) {
   for (int x = 0; x < 339; ++x) expected.insert(expected.end(), {{x, x % 2 ? 30 : 10}, {x, x % 2 ? 10 : 30}});
   expected.insert(expected.end(), {{339, 30}, {339, 1}});
   EXPECT_EQ(trace.points, expected);
-
 }
 
 TEST(WaveformPanel, RowsOfSampleValues) {
@@ -217,10 +216,7 @@ TEST(CurrentPanels, DrawFromTheSharedState) {
     std::lock_guard lock(spectrumMutex);
     spectrum = values;
   }
-  peakLevel.store(0.25f);
-  clippedPackets.store(1);
   EXPECT_EQ(std::get<FillSolid>(CurrentLevelPanel(LEVEL_RECT).primitives[1]).rect.right, 170);
-  EXPECT_EQ(CurrentLevelPanel(LEVEL_RECT).primitives.size(), 5u) << "no peak mark or no clip light";
   // The trace from the shared buffer is the one drawn from a copy of it.
   const auto trace = Only<Stroke>(CurrentWaveformPanel(PANEL_RECT)).at(1).points;
   EXPECT_EQ(trace, Only<Stroke>(WaveformPanel(PANEL_RECT, samples)).at(1).points);
