@@ -36,26 +36,6 @@ constexpr int WAIT_MS = 10000;
 
 HWND FindMainWindow() { return FindWindowW(L"VelloraApp", L"Vellora"); }
 
-// The system's message font at the window's DPI, as Vellora makes it for
-// its controls.
-HFONT MessageFontFor(HWND window) {
-  HMODULE user32 = GetModuleHandleW(L"user32.dll");
-  using DpiForWindow = UINT(WINAPI*)(HWND);
-  using ForDpi = BOOL(WINAPI*)(UINT, UINT, PVOID, UINT, UINT);
-  const auto dpiForWindow =
-      reinterpret_cast<DpiForWindow>(reinterpret_cast<void*>(GetProcAddress(user32, "GetDpiForWindow")));
-  const auto forDpi =
-      reinterpret_cast<ForDpi>(reinterpret_cast<void*>(GetProcAddress(user32, "SystemParametersInfoForDpi")));
-  NONCLIENTMETRICSW metrics{};
-  metrics.cbSize = sizeof metrics;
-  const UINT dpi = dpiForWindow != nullptr ? dpiForWindow(window) : 0;
-  if (forDpi != nullptr && dpi != 0) {
-    forDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi);
-  } else {
-    SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
-  }
-  return CreateFontIndirectW(&metrics.lfMessageFont);
-}
 
 // Polls for a visible top-level window of this class and title.
 HWND WaitForWindow(const wchar_t* className, const wchar_t* title) {
@@ -211,10 +191,12 @@ int wmain(int argc, wchar_t** argv) {
     GetClientRect(label, &area);
     std::wstring shown = argument + std::wstring(8, L'\0');
     // The label's font is the program's own object, which means nothing in
-    // this process: the same font is made here, the system's message font
-    // at the window's DPI, as the program makes it.
+    // this process: the same font is made here, the system's message font.
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+    HFONT font = CreateFontIndirectW(&metrics.lfMessageFont);
     HDC memory = CreateCompatibleDC(nullptr);  // like the screen
-    HFONT font = MessageFontFor(main);
     HGDIOBJ previous = SelectObject(memory, font);
     DrawTextW(memory, shown.data(), -1, &area,
               DT_LEFT | DT_SINGLELINE | DT_NOPREFIX | DT_PATH_ELLIPSIS | DT_MODIFYSTRING);
