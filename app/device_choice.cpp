@@ -35,6 +35,8 @@ void SayWithName(WindowOps& window, const std::wstring& before, const std::wstri
   std::wstring text = before + name + after;
   while (!window.FitsStatusLine(text) && name.size() > 1) {
     name.pop_back();
+    // Never half of a UTF-16 surrogate pair.
+    if (name.size() > 1 && name.back() >= 0xD800 && name.back() <= 0xDBFF) name.pop_back();
     text = before + name + ELLIPSIS + after;
   }
   window.SetStatusText(text);
