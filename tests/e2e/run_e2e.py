@@ -924,15 +924,25 @@ def record_default_and_close(session):
 
 
 def pick_last_device(session):
-    """With the mouse: the device button, then the menu's last entry, the
-    device plugged in last ("Monitor of USBMic")."""
-    left, top, right, bottom = session.rect("device")
-    subprocess.run(["xdotool", "mousemove", str((left + right) // 2), str((top + bottom) // 2), "click", "1"],
-                   env=session.env, check=True, timeout=30)
-    left, top, right, bottom = map(int, session.driver("rect", "menu").split())
-    subprocess.run(["xdotool", "mousemove", str((left + right) // 2), str(bottom - 10), "click", "1"],
-                   env=session.env, check=True, timeout=30)
-    session.wait_for_status(lambda s: s == "Microphone: Monitor of USBMic", "the device picked")
+    """With the mouse: the device button, then "Monitor of USBMic" in the
+    menu of three entries. Wine lists the devices in an order of its own,
+    which differs from one prefix to the next: the entries are tried from
+    the bottom up until the status line names the one wanted."""
+    wanted = "Microphone: Monitor of USBMic"
+    for entry in range(3):
+        before = session.status()
+        left, top, right, bottom = session.rect("device")
+        subprocess.run(["xdotool", "mousemove", str((left + right) // 2), str((top + bottom) // 2), "click", "1"],
+                       env=session.env, check=True, timeout=30)
+        left, top, right, bottom = map(int, session.driver("rect", "menu").split())
+        y = bottom - 3 - (2 * entry + 1) * (bottom - top - 6) // 6
+        subprocess.run(["xdotool", "mousemove", str((left + right) // 2), str(y), "click", "1"],
+                       env=session.env, check=True, timeout=30)
+        status = session.wait_for_status(lambda s: s.startswith("Microphone: ") and s != before, "a device picked")
+        session.log.write(f"entry {entry} from the bottom: {status}\n")
+        if status == wanted:
+            return
+    raise CaseFailure(f"no entry of the device menu picked {wanted!r}")
 
 
 def forget_device_choice(session):
