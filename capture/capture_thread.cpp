@@ -11,6 +11,7 @@
 #include "capture/output_file.h"
 #include "capture/packet_pipeline.h"
 #include "capture/sample_take.h"
+#include "capture/system_awake.h"
 #include "capture/take_writer.h"
 #include "capture/wav_writer.h"
 #include "state/recorder_state.h"
@@ -315,6 +316,8 @@ void RecordFromSource(AudioSource& source, const std::wstring& path, WindowHandl
   }
   recordedSeconds.store(0);
   recordedGaps.store(0);
+  // Until the take's tail is in its file or waits in memory for the user.
+  const SystemKeptAwake awake;
   PostNotification(window, WM_RECORDING_STARTED);
 
   // Once per process: later recordings keep the time of the last frame queued.
@@ -348,6 +351,7 @@ void CaptureThreadMain(std::wstring path, WindowHandle window, std::wstring devi
 
 void SaveTakeMain(std::wstring path, WindowHandle window) {
   UnsavedTake& take = *unsavedTake;
+  const SystemKeptAwake awake;  // a long take may take minutes to copy
   try {
     take.error = SaveTake(path, take, SaveWay::Replacing);
     // The part the failed disk holds is no longer the most complete copy,

@@ -648,11 +648,11 @@ TEST(StatusText, FileErrorsSayWhyAndTakesHowLong) {
   for (const auto& c : causes) {
     EXPECT_EQ(FileErrorCause(c.error), c.cause) << c.error.systemCode;
     EXPECT_EQ(WriteFailedStatusText(c.error), L"Not saved yet: " + c.shortCause + L".");
-    // The longest time and each notice: the notice is whole, and it fits.
-    const std::wstring recording = RecordingStatusText({.seconds = 35999, .gaps = 9999, .clips = 9999, .notSaved = true,
+    // A take of days and each notice: the notice is whole, and it fits.
+    const std::wstring recording = RecordingStatusText({.seconds = 359999, .gaps = 9999, .clips = 9999, .notSaved = true,
                                                         .writeError = c.error, .stalledSeconds = 999,
                                                         .diskSecondsLeft = 59});
-    EXPECT_EQ(recording, L"Recording... 9:59:59 (not saved: " + c.shortCause + L")");
+    EXPECT_EQ(recording, L"Recording... 99:59:59 (not saved: " + c.shortCause + L")");
     EXPECT_TRUE(FitsStatusLine(recording)) << testing::PrintToString(recording);
   }
 

@@ -81,6 +81,7 @@ class RecordingThread : public ::testing::Test {
     EXPECT_FALSE(captureActive.load());
     EXPECT_FALSE(analysisRunning.load());
     EXPECT_FALSE(analysisThread.joinable());
+    EXPECT_EQ(threadsKeepingSystemAwake.load(), 0) << "the system kept awake after the take";
   }
 
   fs::path dir;
@@ -563,9 +564,9 @@ TEST_F(RecordingThread, FileGrowsValidWhileRecordingAndSurvivesAFailingDisk) {
     std::size_t coveredWhileRecording = 0;
     testNotifier.onPost = [&](unsigned message) {
       if (message == WM_UPDATE_VISUALS && !c.disk.storesPartly) coveredWhileRecording = ExpectValidBeginning(path, 2);
+      if (message == WM_UPDATE_VISUALS || message == WM_TAKE_SAVED) { EXPECT_EQ(threadsKeepingSystemAwake.load(), 1); }
     };
     Record(source, {.writer = {5ms, 20ms}, .files = &DISK_CALLS});
-    testNotifier.onPost = nullptr;
 
     const auto messages = MessagesTo(window);
     const auto saving = std::find(messages.begin(), messages.end(), WM_RECORDING_SAVING);
@@ -594,11 +595,13 @@ TEST_F(RecordingThread, FileGrowsValidWhileRecordingAndSurvivesAFailingDisk) {
       const fs::path elsewhere = c.disk.flushFailsAtEnd ? path : dir / "elsewhere.wav";
       disk = {};
       SaveTakeMain(elsewhere.wstring(), window);
+      ASSERT_EQ(testNotifier.Count(WM_TAKE_SAVED), 1u);
       EXPECT_FALSE(unsavedTake->error);
       EXPECT_EQ(fs::exists(path), elsewhere == path) << "the partial file is left, or the take removed";
       EXPECT_EQ(ExpectValidBeginning(elsewhere, 2), next);
     }
     ExpectEndedCleanly();
+    testNotifier.onPost = nullptr;
     ++ran;
   }
   EXPECT_EQ(ran, 4);

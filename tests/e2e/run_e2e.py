@@ -178,7 +178,7 @@ def status_table_texts():
         if not match:
             continue
         text = (match.group(1).replace("PATH", r"C:\Users\Someone\Documents\Interviews\Interview 12.wav")
-                .replace("0xCODE", "0x8889000F").replace("N s", "999 s").replace("0:42", "9:59:59")
+                .replace("0xCODE", "0x8889000F").replace("N s", "999 s").replace("0:42", "99:59:59")
                 .replace("(1 gap)", "(9999 gaps)").replace("(clipped 3 times)", "(clipped 9999 times)")
                 # A name that leaves the line no room is shortened by the program.
                 .replace("NAME is", "USB Microphone is").replace("NAME", "Microphone Array (Realtek(R) Audio)"))

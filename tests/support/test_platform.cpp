@@ -7,6 +7,7 @@
 #include <random>
 #include <thread>
 
+#include "capture/system_awake.h"
 #include "state/recorder_state.h"
 
 TestNotifier testNotifier;
@@ -55,6 +56,14 @@ void TestNotifier::Clear() {
 void PostNotification(WindowHandle target, unsigned message) { testNotifier.Record(target, message); }
 
 std::unique_ptr<AudioSource> CreateDefaultAudioSource() { return testAudioSourceFactory(); }
+
+std::atomic<int> threadsKeepingSystemAwake{0};
+
+void KeepSystemAwake(bool awake) {
+  thread_local bool held = false;
+  if (awake != held) threadsKeepingSystemAwake += awake ? 1 : -1;
+  held = awake;
+}
 
 void ResetSharedState() {
   isRecording.store(false);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -45,6 +46,10 @@ class TestNotifier {
 };
 
 extern TestNotifier testNotifier;
+
+// Threads that keep the system awake now, as KeepSystemAwake counts them:
+// each thread holds it once, as on Windows.
+extern std::atomic<int> threadsKeepingSystemAwake;
 
 // What CreateDefaultAudioSource returns; tests set it.
 extern std::function<std::unique_ptr<AudioSource>()> testAudioSourceFactory;
