@@ -6,6 +6,7 @@
 #include <future>
 #include <random>
 #include <thread>
+#include <utility>
 
 #include "capture/system_awake.h"
 #include "state/recorder_state.h"
@@ -61,8 +62,7 @@ std::atomic<int> threadsKeepingSystemAwake{0};
 
 void KeepSystemAwake(bool awake) {
   thread_local bool held = false;
-  if (awake != held) threadsKeepingSystemAwake += awake ? 1 : -1;
-  held = awake;
+  threadsKeepingSystemAwake += static_cast<int>(awake) - static_cast<int>(std::exchange(held, awake));
 }
 
 void ResetSharedState() {
