@@ -862,7 +862,8 @@ def case_choose_device(session):
         # Remembered at the next start, and named. The keyboard: Tab to the
         # button, Space opens the menu, the arrows and Enter pick.
         restart()
-        check(session.status() == "Ready: Monitor of USBMic", f"status at start: {session.status()!r}")
+        # Said once the window is up: the devices are asked for after it shows.
+        session.wait_for_status(lambda s: s == "Ready: Monitor of USBMic", '"Ready: Monitor of USBMic"')
         record_usb("usb_again.wav")
         window = subprocess.run(["xdotool", "search", "--name", "^Vellora$"], env=session.env, capture_output=True,
                                 text=True, check=True).stdout.split()[0]
@@ -881,7 +882,7 @@ def case_choose_device(session):
         usb_tone.wait()
         session.remove_microphone(usb)
         restart()
-        status = session.status()
+        status = session.wait_for_status(lambda s: s != "Ready", "the start's word on the device")
         check(status == NOT_CONNECTED, f"status at start: {status!r}")
         record_default_and_close(session)
     finally:
@@ -928,30 +929,44 @@ def record_default_and_close(session):
 
 
 def pick_last_device(session):
-    """With the mouse: the device button, then "Monitor of USBMic" in the
-    menu of three entries. Wine lists the devices in an order of its own,
-    which differs from one prefix to the next: the entries are tried from
-    the bottom up until the status line names the one wanted."""
+    """With the mouse: the device button, then "Monitor of USBMic" in its
+    menu. Wine lists the devices in an order of its own, which differs from
+    one prefix to the next, and a device of its own beside them: the menu is
+    tried from the bottom up, 10 pixels higher each time (an entry is 16),
+    until the status line names the one wanted."""
     wanted = "Microphone: Monitor of USBMic"
-    for entry in range(6):
-        if entry == 3:
+    for attempt in range(2):
+        if attempt:
             # Not listed: Wine may not have heard of the device plugged in
             # just before the program asked. It lists them anew at a start.
             session.driver("close")
             check(session.wait_for_exit() == 0, "exit code is not 0")
             session.start_app()
-        before = session.status()
         left, top, right, bottom = session.rect("device")
-        subprocess.run(["xdotool", "mousemove", str((left + right) // 2), str((top + bottom) // 2), "click", "1"],
-                       env=session.env, check=True, timeout=30)
-        left, top, right, bottom = map(int, session.driver("rect", "menu").split())
-        y = bottom - 3 - (2 * (entry % 3) + 1) * (bottom - top - 6) // 6
-        subprocess.run(["xdotool", "mousemove", str((left + right) // 2), str(y), "click", "1"],
-                       env=session.env, check=True, timeout=30)
-        status = session.wait_for_status(lambda s: s.startswith("Microphone: ") and s != before, "a device picked")
-        session.log.write(f"entry {entry} from the bottom: {status}\n")
-        if status == wanted:
-            return
+        button = [str((left + right) // 2), str((top + bottom) // 2)]
+        y, status = None, session.status()
+        while True:
+            before = status
+            subprocess.run(["xdotool", "mousemove", *button, "click", "1"], env=session.env, check=True, timeout=30)
+            left, top, right, bottom = map(int, session.driver("rect", "menu").split())
+            y = bottom - 5 if y is None else y - 10
+            if y < top + 5:
+                subprocess.run(["xdotool", "key", "Escape"], env=session.env, check=True, timeout=30)
+                break
+            subprocess.run(["xdotool", "mousemove", str((left + right) // 2), str(y), "click", "1"],
+                           env=session.env, check=True, timeout=30)
+            # The same entry again leaves the status line as it was.
+            deadline = time.monotonic() + 2.0
+            while time.monotonic() < deadline:
+                status = session.status()
+                if status.startswith("Microphone: ") and status != before:
+                    break
+                time.sleep(0.2)
+            session.log.write(f"menu {top}..{bottom}, picked at {y}: {status}\n")
+            if status == wanted:
+                time.sleep(0.5)  # not a late word of the click before
+                if session.status() == wanted:
+                    return
     raise CaseFailure(f"no entry of the device menu picked {wanted!r}")
 
 
