@@ -81,6 +81,7 @@ class PanelImage {
         return nullptr;
       }
       original = SelectObject(dc, bitmap);
+      originalFont = GetCurrentObject(dc, OBJ_FONT);
       imageWidth = width;
       imageHeight = height;
     }
@@ -95,6 +96,11 @@ class PanelImage {
     return dc;
   }
 
+  // After each paint the panel's font goes back out of the image: a font
+  // still selected into a device context is not deleted, and the window
+  // deletes the one it replaces when the DPI changes.
+  void ReleaseFont() { SelectObject(dc, originalFont); }
+
  private:
   void Release() {
     if (dc == nullptr) return;
@@ -107,6 +113,7 @@ class PanelImage {
   HDC dc = nullptr;
   HBITMAP bitmap = nullptr;
   HGDIOBJ original = nullptr;
+  HGDIOBJ originalFont = nullptr;
   int imageWidth = 0;
   int imageHeight = 0;
 };
@@ -120,6 +127,7 @@ BOOL Paint(PanelImage& image, const DRAWITEMSTRUCT* item, const PanelDrawing& dr
   if (imageDc != nullptr) {
     BitBlt(item->hDC, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, imageDc, rect.left,
            rect.top, SRCCOPY);
+    image.ReleaseFont();
   }
   return drawing.drewData ? TRUE : FALSE;
 }
