@@ -276,19 +276,25 @@ def tone_case(rate, channels, tone):
     return case
 
 
-def resident_bytes(name=b"Vellora.exe"):
-    """The resident memory of the process that runs the program: Wine names
-    it after the program in its first argument (its launcher is "wine")."""
-    sizes = []
+def program_process(name=b"Vellora.exe"):
+    """The /proc folder of the process that runs the program: Wine names it
+    after the program in its first argument (its launcher is "wine")."""
+    found = []
     for entry in Path("/proc").iterdir():
         try:
             command = (entry / "cmdline").read_bytes().split(b"\0")
             if entry.name.isdigit() and command[0].replace(b"\\", b"/").split(b"/")[-1] == name:
-                sizes.append(int(re.search(r"^VmRSS:\s+(\d+) kB", (entry / "status").read_text(), re.M)[1]) * 1024)
-        except (OSError, TypeError):
+                found.append(entry)
+        except OSError:
             continue
-    check(len(sizes) == 1, f"{len(sizes)} processes of the program to measure")
-    return sizes[0]
+    check(len(found) == 1, f"{len(found)} processes of the program to measure")
+    return found[0]
+
+
+def resident_bytes():
+    """The resident memory of the process that runs the program."""
+    status = (program_process() / "status").read_text()
+    return int(re.search(r"^VmRSS:\s+(\d+) kB", status, re.M)[1]) * 1024
 
 
 def case_memory_192000(session):
