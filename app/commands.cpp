@@ -25,7 +25,9 @@ namespace {
 // TakeWaiting  | asks about it      | nothing  | asks about it; closes after  | the take goes to the rescue folder
 // Asking       | refused            | nothing  | closes after the answer      | the take goes to the rescue folder
 // SavingTake   | refused            | nothing  | closes after the save        | waits for the save; if it failed,
-//              |                    |          |                              | the take goes to the rescue folder
+//              |                    |          |                              | the take goes to the rescue folder;
+//              |                    |          |                              | of a save of the rest alone, the
+//              |                    |          |                              | next start says where each part is
 //
 // Recording lasts from Start until the recording thread's WM_RECORDING_DONE
 // has been handled and the thread joined; a take its disk refused then
@@ -431,7 +433,13 @@ void OnEndSession(WindowOps& window, bool ending) {
     if (saveThread.joinable()) saveThread.join();
     ++staleSavedMessages;
     phase = Phase::TakeWaiting;
-    if (!unsavedTake->error) ForgetTake(false);
+    if (!unsavedTake->error) {
+      // The box that says where the beginning is comes at the next start.
+      if (unsavedTake->savedRestOnly) {
+        window.WriteSettingIn(RESCUED_KEY, outputPath, SavedInTwoPartsNotice(*unsavedTake, outputPath));
+      }
+      ForgetTake(false);
+    }
   }
   if (phase == Phase::TakeWaiting || phase == Phase::Asking) KeepInRescueFolder(window);
   window.AllowShutdown();

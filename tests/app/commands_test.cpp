@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <deque>
@@ -607,6 +608,37 @@ TEST_F(Commands, UnsavedTakeIsDiscardedOnlyWhenTheUserSaysSo) {
   EXPECT_FALSE(fs::exists(path)) << "the discarded take's beginning is left behind";
   OnStartup(window);
   EXPECT_EQ(window.status, RECORDING_LOST_TEXT);
+#endif
+}
+
+// The session ends while a save elsewhere runs that can write only the rest,
+// the partial file's disk being gone: the save is finished first, and the
+// next start says where each part is.
+TEST_F(Commands, SessionEndDuringASaveOfTheRestSaysWhereEachPartIs) {
+#ifndef __linux__
+  GTEST_SKIP() << "needs RLIMIT_FSIZE";
+#else
+  const std::wstring path = PathOf("take.wav"), kept = PathOf("kept.wav");
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit limit{};
+  getrlimit(RLIMIT_FSIZE, &limit);
+  const rlimit small{4000, limit.rlim_max};
+  setrlimit(RLIMIT_FSIZE, &small);
+  ASSERT_TRUE(StartRecordingTo(path, L"(not saved: file too large)")) << testing::PrintToString(window.statuses);
+  setrlimit(RLIMIT_FSIZE, &limit);
+  window.yesNo = {Answer::Yes};
+  window.answers = {kept};
+  window.whileDialogOpen = [&] { fs::remove(path); };  // the stick is pulled
+  OnCommand(window, ID_STOP);
+  ASSERT_TRUE(PumpUntil([&] { return std::ranges::count(window.statuses, L"Saving the recording...") == 2; }));
+  OnEndSession(window, true);
+  OnStartup(window);
+  EXPECT_EQ(window.status, L"Saved to: " + kept);
+  ASSERT_FALSE(window.boxes.empty());
+  const std::wstring& notice = window.boxes.back().text;
+  EXPECT_TRUE(notice.starts_with(L"The first part of the recording (0 s) could not be read back from\n" + path) &&
+              notice.ends_with(L") was saved to\n" + kept)) << testing::PrintToString(notice);
+  EXPECT_GE(WavSamples(kept).size(), 3 * 480u) << "the save was not finished first";
 #endif
 }
 
