@@ -491,7 +491,12 @@ TEST_F(Commands, TakeTheDiskRefusesIsSavedElsewhere) {
   ASSERT_TRUE(StartRecordingTo(L"/dev/full", NOT_SAVED));
   ASSERT_TRUE(PumpUntil([] { return testNotifier.Count(WM_UPDATE_VISUALS) >= 3; }));
   OnCommand(window, ID_STOP);
+  // The save to the missing folder runs: the window waits for it, which fails, then for the answer and the next save.
+  ASSERT_TRUE(PumpUntil([&] { return std::ranges::count(window.statuses, L"Saving the recording...") == 2; }));
+  OnClose(window);
+  EXPECT_TRUE(window.buttonsDisabled && !window.destroyed);
   ASSERT_TRUE(PumpUntilStatus(L"Saved to: " + kept));
+  EXPECT_TRUE(window.destroyed);
 
   ASSERT_EQ(window.questions.size(), 3u);
   EXPECT_NE(window.questions[0].find(L"/dev/full\nbecause the disk is full."), std::wstring::npos);

@@ -180,18 +180,26 @@ TEST_F(WavFile, SavedTakeJoinsThePartialFileToMemoryOrHoldsTheRest) {
   const std::uint64_t B = SampleTake::BLOCK_SAMPLES, length = 3 * B + 10;
   std::vector<std::int16_t> samples(length);
   for (std::uint64_t i = 0; i < length; ++i) samples[i] = static_cast<std::int16_t>(i * 40503u % 65536u);
+  // Gone: the disk was pulled. Rf64: past 4 GB, with samples after those its header covers.
+  enum Partial { Kept, Gone, Rf64 };
   const struct {
     std::uint64_t inFile, heldFrom;
-    bool partialGone, restOnly;
+    Partial partial;
+    bool restOnly;
     SaveWay way;
-  } cases[] = {{0, 0, false, false, SaveWay::Replacing},         {2 * B + 6, 2 * B, false, false, SaveWay::Replacing},
-               {2 * B, 2 * B, false, false, SaveWay::Replacing}, {2 * B + 6, 2 * B, true, true, SaveWay::Replacing},
-               {2 * B + 6, 2 * B, false, true, SaveWay::Rescuing}};
+  } cases[] = {{0, 0, Kept, false, SaveWay::Replacing},         {2 * B + 6, 2 * B, Kept, false, SaveWay::Replacing},
+               {2 * B, 2 * B, Kept, false, SaveWay::Replacing}, {2 * B + 6, 2 * B, Gone, true, SaveWay::Replacing},
+               {2 * B + 6, 2 * B, Rf64, false, SaveWay::Replacing}, {2 * B + 6, 2 * B, Kept, true, SaveWay::Rescuing}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.inFile);
     GrowingWavFile partial(48000, 2);
     ASSERT_FALSE(partial.Open((dir / "partial.wav").wstring()) || partial.Append(std::span(samples).first(c.inFile)) ||
-                 partial.Close() || (c.partialGone && !std::filesystem::remove(dir / "partial.wav")));
+                 partial.Close() || (c.partial == Gone && !std::filesystem::remove(dir / "partial.wav")));
+    if (c.partial == Rf64) {
+      std::fstream file(dir / "partial.wav", std::ios::in | std::ios::out | std::ios::binary);
+      const auto header = ExpectedHeader(48000, 2, 2 * c.inFile, true);
+      file.write(reinterpret_cast<const char*>(header.data()), 80).seekp(0, std::ios::end) << std::string(400, 'x');
+    }
     UnsavedTake take = Take(samples, 48000, 2, c.inFile, c.heldFrom, (dir / "partial.wav").wstring());
     std::filesystem::remove(path);
     ASSERT_FALSE(SaveTake(path.wstring(), take, c.way));
