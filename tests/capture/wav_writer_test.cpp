@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/test_platform.h"
@@ -172,16 +173,27 @@ TEST(WavLimits, TheLargestDataSizeStillFitsTheRiffSize) {
             Bytes({0xFF, 0xFF, 0xFF, 0xFF}));
 }
 
+// A partial file that loses all but its first 2 x 65536 samples once the
+// save has begun writing, as a disk pulled meanwhile would.
+std::filesystem::path partialToCut;
+int CuttingWrite(int descriptor, const void* data, std::size_t bytes) {
+  if (!partialToCut.empty()) std::filesystem::resize_file(std::exchange(partialToCut, {}), 80 + 4 * 65536);
+  return SystemFileCalls().write(descriptor, data, bytes);
+}
+const FileCalls CUTTING_CALLS{SystemFileCalls().open, CuttingWrite, SystemFileCalls().flush, SystemFileCalls().seek,
+                              SystemFileCalls().close, SystemFileCalls().freeSpace};
+
 // The part the failed file holds is read back and joined to what memory
 // holds, whatever the overlap. Where the file cannot be read (the stick was
-// pulled), or for the session's rescue, only the rest is written and the
-// take says so; the rescue's file is created, never another's overwritten.
+// pulled, before the save or during it), or for the session's rescue, only
+// the rest is written and the take says so; the rescue's file is created,
+// never another's overwritten.
 TEST_F(WavFile, SavedTakeJoinsThePartialFileToMemoryOrHoldsTheRest) {
   const std::uint64_t B = SampleTake::BLOCK_SAMPLES, length = 3 * B + 10;
   std::vector<std::int16_t> samples(length);
   for (std::uint64_t i = 0; i < length; ++i) samples[i] = static_cast<std::int16_t>(i * 40503u % 65536u);
-  // Gone: the disk was pulled. Rf64: past 4 GB, with samples after those its header covers.
-  enum Partial { Kept, Gone, Rf64 };
+  // Gone, Cut: the disk was pulled before the save, during it. Rf64: past 4 GB, with samples after those covered.
+  enum Partial { Kept, Gone, Cut, Rf64 };
   const struct {
     std::uint64_t inFile, heldFrom;
     Partial partial;
@@ -189,7 +201,8 @@ TEST_F(WavFile, SavedTakeJoinsThePartialFileToMemoryOrHoldsTheRest) {
     SaveWay way;
   } cases[] = {{0, 0, Kept, false, SaveWay::Replacing},         {2 * B + 6, 2 * B, Kept, false, SaveWay::Replacing},
                {2 * B, 2 * B, Kept, false, SaveWay::Replacing}, {2 * B + 6, 2 * B, Gone, true, SaveWay::Replacing},
-               {2 * B + 6, 2 * B, Rf64, false, SaveWay::Replacing}, {2 * B + 6, 2 * B, Kept, true, SaveWay::Rescuing}};
+               {2 * B + 6, 2 * B, Cut, true, SaveWay::Replacing},   {2 * B + 6, 2 * B, Rf64, false, SaveWay::Replacing},
+               {2 * B + 6, 2 * B, Kept, true, SaveWay::Rescuing}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.inFile);
     GrowingWavFile partial(48000, 2);
@@ -202,7 +215,8 @@ TEST_F(WavFile, SavedTakeJoinsThePartialFileToMemoryOrHoldsTheRest) {
     }
     UnsavedTake take = Take(samples, 48000, 2, c.inFile, c.heldFrom, (dir / "partial.wav").wstring());
     std::filesystem::remove(path);
-    ASSERT_FALSE(SaveTake(path.wstring(), take, c.way));
+    if (c.partial == Cut) partialToCut = dir / "partial.wav";
+    ASSERT_FALSE(SaveTake(path.wstring(), take, c.way, CUTTING_CALLS));
     EXPECT_EQ(take.savedRestOnly, c.restOnly);
     const auto bytes = ReadFile(path);
     const std::uint64_t first = c.restOnly ? c.inFile : 0;
