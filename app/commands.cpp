@@ -351,14 +351,17 @@ void OnUpdateVisuals(WindowOps& window) {
   // with every commit.
   const std::uint32_t left = diskSecondsLeft.load();
   const std::uint32_t diskSeconds = left < DISK_NOTICE_SECONDS ? left : UINT32_MAX;
+  const bool sizeLimit = diskLimitIsFileSize.load();
   const bool firstClip = clips != 0 && notices.clips == 0;
-  if (seconds == notices.seconds && gaps == notices.gaps && !firstClip && diskSeconds == notices.diskSecondsLeft) {
+  if (seconds == notices.seconds && gaps == notices.gaps && !firstClip && diskSeconds == notices.diskSecondsLeft &&
+      sizeLimit == notices.fileSizeLimit) {
     return;
   }
   notices.seconds = seconds;
   notices.gaps = gaps;
   notices.clips = clips;
   notices.diskSecondsLeft = diskSeconds;
+  notices.fileSizeLimit = sizeLimit;
   window.SetStatusText(RecordingStatusText(notices));
 }
 

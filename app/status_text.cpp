@@ -191,7 +191,8 @@ std::wstring RecordingStatusText(const RecordingNotices& notices) {
     remark = L"not saved: " + ShortFileErrorCause(notices.writeError);
   } else if (notices.diskSecondsLeft < DISK_NOTICE_SECONDS) {
     // Counted up: "in 1 min" until it is full.
-    remark = L"disk full in " + std::to_wstring(notices.diskSecondsLeft / 60 + 1) + L" min";
+    remark = (notices.fileSizeLimit ? L"4 GB limit in " : L"disk full in ") +
+             std::to_wstring(notices.diskSecondsLeft / 60 + 1) + L" min";
   } else if (notices.stalledSeconds != 0) {
     remark = L"no sound for " + std::to_wstring(notices.stalledSeconds) + L" s";
   } else if (notices.clips != 0) {

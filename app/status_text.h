@@ -55,6 +55,7 @@ struct RecordingNotices {
   FileError writeError{};
   std::uint32_t stalledSeconds = 0;  // the device has delivered nothing for this long
   std::uint32_t diskSecondsLeft = UINT32_MAX;  // of the take that the file's volume still holds
+  bool fileSizeLimit = false;  // those end at the largest file the volume holds (FAT32's 4 GB)
 };
 // Below this the status line counts down to a full disk.
 constexpr std::uint32_t DISK_NOTICE_SECONDS = 600;

@@ -27,6 +27,7 @@
 // The platform functions, as cheap as they can be: posting is not measured.
 void PostNotification(WindowHandle, unsigned) {}
 std::unique_ptr<AudioSource> CreateDefaultAudioSource() { return nullptr; }
+std::uint64_t LargestFileOnVolume(int) { return UINT64_MAX; }
 
 namespace {
 

@@ -305,6 +305,7 @@ void RecordFromSource(AudioSource& source, const std::wstring& path, WindowHandl
   // header is a disk that failed while recording.
   SampleTake recordedSamples(limits.maxTakeBlocks);
   diskSecondsLeft.store(UINT32_MAX);
+  diskLimitIsFileSize.store(false);
   TakeWriter writer(file, recordedSamples, window, limits.writer, openError);
   if (!writer.Start()) {
     source.Stop();

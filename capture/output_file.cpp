@@ -64,7 +64,8 @@ std::uint64_t FreeSpace(const std::filesystem::path& file) {
   return error ? UINT64_MAX : space.available;
 }
 
-constexpr FileCalls SYSTEM_CALLS{OpenForWriting, WriteSome, Flush, Seek, CloseDescriptor, FreeSpace};
+constexpr FileCalls SYSTEM_CALLS{OpenForWriting, WriteSome, Flush, Seek, CloseDescriptor, FreeSpace,
+                                  LargestFileOnVolume};
 
 }  // namespace
 
@@ -114,7 +115,9 @@ FileError OutputFile::Open(const std::wstring& name, bool exclusive) {
     return {ENOMEM, 0};
   }
   position = 0;
-  return descriptor >= 0 ? FileError{} : LastError();
+  if (descriptor < 0) return LastError();
+  largest = calls.largestFile != nullptr ? calls.largestFile(descriptor) : UINT64_MAX;
+  return {};
 }
 
 FileError OutputFile::WriteAll(const char* next, std::size_t bytes, std::uint64_t& at) {

@@ -29,8 +29,14 @@ struct FileCalls {
   // Bytes this user may still write on the volume that holds the file;
   // UINT64_MAX when the system does not say.
   std::uint64_t (*freeSpace)(const std::filesystem::path& file);
+  // The largest file the volume that holds the open file takes (FAT32's
+  // 4 GB - 1 byte); UINT64_MAX, or no call, when it has no such limit.
+  std::uint64_t (*largestFile)(int descriptor) = nullptr;
 };
 const FileCalls& SystemFileCalls();
+// FileCalls::largestFile as the platform answers it, from the open file
+// itself: a folder may be another volume's mount point.
+std::uint64_t LargestFileOnVolume(int descriptor);
 
 // A file written straight through the C runtime's descriptor calls, so that
 // every failure says why. Not copyable; closes itself, silently, if nobody
@@ -59,6 +65,8 @@ class OutputFile {
   std::uint64_t Size() const { return position; }
   // Free space on the file's volume, as FileCalls::freeSpace.
   std::uint64_t FreeSpace() const { return calls.freeSpace(path); }
+  // The largest file its volume takes, as FileCalls::largestFile said at Open.
+  std::uint64_t LargestFile() const { return largest; }
 
  private:
   // Write's loop: all of the bytes at the file's current position.
@@ -68,6 +76,7 @@ class OutputFile {
   int descriptor = -1;
   std::filesystem::path path;
   std::uint64_t position = 0;  // bytes appended so far: the end of the file
+  std::uint64_t largest = UINT64_MAX;
 };
 
 // The path as the platform's file calls take it.

@@ -37,7 +37,9 @@ void TakeWriter::Run() {
   // the same moments, as the disk has just been asked anyway.
   const auto committed = [&] {
     take.Release(file.CommittedBytes() / 2);
-    const std::uint64_t seconds = file.FreeSpace() / std::max<std::uint64_t>(file.ByteRate(), 1);
+    const GrowingWavFile::Room room = file.RoomLeft();
+    const std::uint64_t seconds = room.bytes / std::max<std::uint64_t>(file.ByteRate(), 1);
+    diskLimitIsFileSize.store(room.sizeLimit);
     diskSecondsLeft.store(static_cast<std::uint32_t>(std::min<std::uint64_t>(seconds, UINT32_MAX)));
   };
   // The empty take's header reaches the disk before any sample.

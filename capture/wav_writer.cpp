@@ -72,6 +72,14 @@ FileError GrowingWavFile::Append(std::span<const std::int16_t> samples) {
   return error;
 }
 
+GrowingWavFile::Room GrowingWavFile::RoomLeft() const {
+  const std::uint64_t free = file.FreeSpace();
+  const std::uint64_t largest = file.LargestFile();
+  if (largest == UINT64_MAX) return {free, false};  // no limit
+  const std::uint64_t toLargest = largest > file.Size() ? largest - file.Size() : 0;
+  return toLargest < free ? Room{toLargest, true} : Room{free, false};
+}
+
 FileError GrowingWavFile::Rewrite(const WavHeader& header, std::size_t from, std::size_t to) {
   const auto* bytes = reinterpret_cast<const char*>(&header);
   if (const FileError error = file.Overwrite(from, bytes + from, to - from)) return error;

@@ -84,7 +84,13 @@ class GrowingWavFile {
   // Sample bytes covered by the latest header known to be on the disk.
   std::uint64_t CommittedBytes() const { return committed; }
   std::uint64_t ByteRate() const { return 2u * static_cast<std::uint64_t>(channels) * static_cast<std::uint64_t>(rate); }
-  std::uint64_t FreeSpace() const { return file.FreeSpace(); }
+  // Bytes the file may still grow by: its volume's free space, or less
+  // where the volume holds no larger file (FAT32), which sizeLimit then says.
+  struct Room {
+    std::uint64_t bytes;
+    bool sizeLimit;
+  };
+  Room RoomLeft() const;
 
  private:
   // Sample bytes the file holds (those appended before a failure included).

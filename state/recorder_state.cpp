@@ -17,6 +17,7 @@ std::atomic<std::uint32_t> stalledSeconds{0};
 std::atomic<std::uint32_t> recordedSeconds{0};
 std::atomic<std::uint32_t> recordedGaps{0};
 std::atomic<std::uint32_t> diskSecondsLeft{UINT32_MAX};
+std::atomic<bool> diskLimitIsFileSize{false};
 FileError liveWriteError{};
 WindowHandle mainWindow = nullptr;
 std::mutex displayMutex;

@@ -107,10 +107,16 @@ extern std::atomic<std::uint32_t> stalledSeconds;
 // the thread.
 extern std::atomic<std::uint32_t> recordedSeconds;
 extern std::atomic<std::uint32_t> recordedGaps;
-// Seconds of the take that the free space on the file's volume still holds;
-// UINT32_MAX when the system does not say. Writer: the file writer, at each
-// commit. Reader: UI thread, on WM_UPDATE_VISUALS while recording.
+// Seconds of the take that the file's volume still takes: its free space,
+// or less on a volume that holds no larger file; UINT32_MAX when the
+// system does not say. Writer: the file writer, at each commit. Reader:
+// UI thread, on WM_UPDATE_VISUALS while recording.
 extern std::atomic<std::uint32_t> diskSecondsLeft;
+// Whether those seconds run out at the largest file the volume holds
+// (FAT32) rather than at its free space. Written just before them, read
+// just after them; a reader between two commits may pair one commit's
+// seconds with the other's reason, for one status line.
+extern std::atomic<bool> diskLimitIsFileSize;
 // Why the file stopped taking the recording. Writer: the file writer, before
 // it posts WM_WRITE_FAILED. Reader: UI thread, on that message.
 extern FileError liveWriteError;

@@ -705,6 +705,7 @@ TEST(StatusText, FileErrorsSayWhyAndTakesHowLong) {
   // The disk's free time, counted down from just under ten minutes, ahead of a silent device.
   EXPECT_EQ(RecordingStatusText({.stalledSeconds = 3, .diskSecondsLeft = 599}), L"Recording... 0:00 (disk full in 10 min)");
   EXPECT_EQ(RecordingStatusText({.stalledSeconds = 3, .diskSecondsLeft = 0}), L"Recording... 0:00 (disk full in 1 min)");
+  EXPECT_EQ(RecordingStatusText({.diskSecondsLeft = 61, .fileSizeLimit = true}), L"Recording... 0:00 (4 GB limit in 2 min)");
   EXPECT_EQ(RecordingStatusText({.stalledSeconds = 3, .diskSecondsLeft = 600}), L"Recording... 0:00 (no sound for 3 s)");
 }
 

@@ -492,6 +492,7 @@ struct FakeDisk {
   bool storesPartly = false;       // every write stores half its bytes and reports EINVAL, as Wine's does
   bool flushFailsAtEnd = false;    // flushes fail with EIO once the recording is stopped
   std::uint64_t free = UINT64_MAX;  // what the volume says it has free
+  std::uint64_t largest = UINT64_MAX;  // the largest file it says it holds
 } disk;
 
 int Failed(int error) {
@@ -513,9 +514,10 @@ int DiskFlush(int descriptor) {
 }
 
 std::uint64_t DiskFree(const std::filesystem::path&) { return disk.free; }
+std::uint64_t DiskLargest(int) { return disk.largest; }
 
 const FileCalls DISK_CALLS{SystemFileCalls().open, DiskWrite, DiskFlush, SystemFileCalls().seek,
-                           SystemFileCalls().close, DiskFree};
+                           SystemFileCalls().close, DiskFree, DiskLargest};
 
 // Samples the header covers, having checked that the file is now a valid WAV file of
 // the generated sequence's beginning: sizes agree, cover whole frames, every sample right.
@@ -539,8 +541,12 @@ TEST_F(RecordingThread, FileGrowsValidWhileRecordingAndSurvivesAFailingDisk) {
     const char* name;
     FakeDisk disk;
     std::size_t coveredAtEnd;  // samples the final header covers; SIZE_MAX: all
+    std::uint32_t secondsLeft = UINT32_MAX;
   } cases[] = {
-      {"disk keeps up, with 90 s of room", {.free = 48000 * 4 * 90 + 3}, SIZE_MAX},
+      {"disk keeps up, with 90 s of room", {.free = 48000 * 4 * 90 + 3, .largest = 0xFFFFFFFF}, SIZE_MAX, 90},
+      // The 0.3 s take and its header leave 30 s and a little below the largest file.
+      {"disk keeps up, with 30 s of room in the file", {.free = 48000 * 4 * 90, .largest = 48000 * 4 * 30 + 57680 + 3},
+       SIZE_MAX, 30},
       {"write reported failed after storing part", {.storesPartly = true}, SIZE_MAX},
       {"disk full while recording", {.limit = 80 + 10002}, 5000},
       {"flush fails at the end", {.flushFailsAtEnd = true}, 0},
@@ -580,7 +586,8 @@ TEST_F(RecordingThread, FileGrowsValidWhileRecordingAndSurvivesAFailingDisk) {
       EXPECT_EQ(recordingOutcome.load(), RecordingOutcome::Saved);
       EXPECT_EQ(covered, next);
       EXPECT_EQ(ReadWav(path).fileSize, 80 + 2 * next);
-      EXPECT_EQ(diskSecondsLeft.load(), c.disk.free == UINT64_MAX ? UINT32_MAX : 90u);
+      EXPECT_EQ(diskSecondsLeft.load(), c.secondsLeft);
+      EXPECT_EQ(diskLimitIsFileSize.load(), c.disk.largest < c.disk.free);
     } else {
       if (c.coveredAtEnd != 0) { EXPECT_EQ(covered, c.coveredAtEnd); }
       EXPECT_EQ(recordingOutcome.load(), RecordingOutcome::WriteFailed) << "a failure reported as saved";
@@ -604,7 +611,7 @@ TEST_F(RecordingThread, FileGrowsValidWhileRecordingAndSurvivesAFailingDisk) {
     testNotifier.onPost = nullptr;
     ++ran;
   }
-  EXPECT_EQ(ran, 4);
+  EXPECT_EQ(ran, 5);
 }
 
 // With the program's own timing the header covers what capture gave within
