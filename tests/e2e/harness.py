@@ -185,7 +185,27 @@ class Session:
         frames = [line for line in traces.read_text("utf-8", "replace").splitlines() if " in vellora " in line]
         return f"the program runs; its threads' backtraces are in {traces} ({len(frames)} frames in Vellora.exe)"
 
+    # The driver's commands that only read the window: run again when Wine
+    # failed to start them. On a loaded machine a driver run has been seen to
+    # end with exit code 1 and no message while the program was well. The
+    # driver prints a message and exits with 2 whenever it fails itself, so
+    # that exit came from Wine starting it (whose own messages WINEDEBUG=-all
+    # silences). A command that acts is never run twice.
+    QUERIES = frozenset({"status", "rect", "buttons", "focus", "measure"})
+    QUERY_ATTEMPTS = 3
+
     def driver(self, *args, timeout=30, check_exit=True):
+        attempts = self.QUERY_ATTEMPTS if args[0] in self.QUERIES else 1
+        for attempt in range(1, attempts + 1):
+            code, out, err = self._run_driver(args, timeout)
+            if code in (0, DriverFailure.OWN_FAILURE) or out or err or attempt == attempts:
+                break
+            self.log.write(f"driver {' '.join(args)}: Wine failed to start it, run again\n")
+        if check_exit and code != 0:
+            raise DriverFailure(f"driver {' '.join(args)} failed with exit code {code}: {err}", code)
+        return out
+
+    def _run_driver(self, args, timeout):
         # Output goes through files, not pipes: a Wine service process that
         # the driver happens to start would inherit a pipe and hold it open.
         out_path, err_path = self.dir / "driver.out", self.dir / "driver.err"
@@ -201,9 +221,7 @@ class Session:
         err = err_path.read_bytes().decode("utf-8", "replace").strip()
         self.log.write(f"driver {' '.join(args)} -> {code}: {out} {err}\n")
         self.log.flush()
-        if check_exit and code != 0:
-            raise DriverFailure(f"driver {' '.join(args)} failed with exit code {code}: {err}", code)
-        return out
+        return code, out, err
 
     def wine(self, program, *args, check_exit=True, timeout=120):
         """Runs a Windows program to its end, and everything it started (an
@@ -220,12 +238,8 @@ class Session:
         return self.driver("status")
 
     def wait_for_status(self, predicate, what, timeout=30):
-        # A poll that Wine failed is made again until the deadline: on a
-        # loaded machine a driver run has been seen to end with exit code 1
-        # and no message while the program was well. The driver prints a
-        # message and exits with 2 whenever it fails itself, so that exit
-        # came from Wine starting it (whose own messages WINEDEBUG=-all
-        # silences); a failure of the driver's own ends the case.
+        # A poll that Wine failed even when run again is made again until the
+        # deadline; a failure of the driver's own ends the case.
         deadline = time.monotonic() + timeout
         text, failure = "", ""
         while time.monotonic() < deadline:
