@@ -6,6 +6,8 @@
 #include <exception>
 #include <filesystem>
 #include <iterator>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "app/status_text.h"
@@ -47,6 +49,41 @@ bool windowDestroyed = false;
 
 // UI thread only: what the status line says besides "Recording...".
 RecordingNotices notices;
+
+// UI thread only: the closes and the session's ends so far, counted so that
+// a handler can tell whether one came while its box, dialog or menu was up.
+unsigned closesSeen = 0;
+unsigned sessionEndsSeen = 0;
+
+// What a box, a dialog or a menu answered, and what its message loop let
+// happen meanwhile: any handler may have run in it.
+template <typename T>
+struct AfterNested {
+  T answer;
+  bool samePhase;     // the phase is the one the call began in
+  bool closed;        // a close came meanwhile, or the window has gone
+  bool sessionEnded;  // the session ended meanwhile
+  // Nothing happened that the caller must take into account.
+  bool Holds() const { return samePhase && !closed && !sessionEnded; }
+};
+
+// Every call that shows a box, a dialog or a menu goes through here, so
+// that none forgets that the state it began in may have gone.
+template <typename Call>
+[[nodiscard]] auto Nested(Call&& call) {
+  const Phase before = phase;
+  const unsigned closes = closesSeen, ends = sessionEndsSeen;
+  const auto after = [&](auto answer) {
+    return AfterNested<decltype(answer)>{std::move(answer), phase == before, closesSeen != closes || windowDestroyed,
+                                         sessionEndsSeen != ends};
+  };
+  if constexpr (std::is_void_v<decltype(call())>) {
+    call();
+    return after(true);
+  } else {
+    return after(call());
+  }
+}
 
 const wchar_t* const SAVING_TEXT = L"Saving the recording...";
 // What became of each take that only memory held when a session ended,
@@ -100,25 +137,29 @@ void OfferUnsavedTake(WindowOps& window) {
   phase = Phase::Asking;
   const std::wstring length = TakeLengthText(unsavedTake->samples.size(), unsavedTake->channels,
                                              unsavedTake->sampleRate);
+  // A close while a question is up is carried out after the answer; the
+  // session's end may have taken the take away.
   for (;;) {
-    const Answer save = window.AskYesNo(SaveElsewhereQuestion(outputPath, unsavedTake->error, length), false);
-    if (phase != Phase::Asking) return;
-    if (save == Answer::Yes) {
-      std::wstring path = window.AskSavePath();
-      if (phase != Phase::Asking) return;
-      if (!path.empty() && StartSaving(window, std::move(path))) return;
+    const auto save = Nested([&] {
+      return window.AskYesNo(SaveElsewhereQuestion(outputPath, unsavedTake->error, length), false);
+    });
+    if (!save.samePhase) return;
+    if (save.answer == Answer::Yes) {
+      auto path = Nested([&] { return window.AskSavePath(); });
+      if (!path.samePhase) return;
+      if (!path.answer.empty() && StartSaving(window, std::move(path.answer))) return;
       continue;
     }
-    if (save == Answer::No) {
-      const Answer discard = window.AskYesNo(DiscardQuestion(length), true);
-      if (phase != Phase::Asking) return;
-      if (discard == Answer::Yes) {
+    if (save.answer == Answer::No) {
+      const auto discard = Nested([&] { return window.AskYesNo(DiscardQuestion(length), true); });
+      if (!discard.samePhase) return;
+      if (discard.answer == Answer::Yes) {
         ForgetTake(true);
         window.SetStatusText(L"The recording was discarded.");
         CloseIfPending(window);
         return;
       }
-      if (discard == Answer::No) continue;
+      if (discard.answer == Answer::No) continue;
     }
     // No box could be shown, so nothing was decided: the take waits, and a
     // close that needs an answer first is given up rather than asked for
@@ -134,8 +175,10 @@ void OfferUnsavedTake(WindowOps& window) {
 
 // Writes what memory holds of the take into a new file in folder, named by
 // the date and time; a name that another file (another rescue) has is
-// skipped. path is the file written.
-FileError RescueInto(const std::wstring& folder, std::wstring& path) {
+// skipped. path is the file written. The note for the next start goes in
+// as soon as the file exists: Windows may end the process before the save
+// is done, and the file then holds all it had committed.
+FileError RescueInto(WindowOps& window, const std::wstring& folder, std::wstring& path) {
   std::error_code ignored;
   std::filesystem::create_directories(FilePath(folder), ignored);
   const std::time_t now = std::time(nullptr);
@@ -144,12 +187,20 @@ FileError RescueInto(const std::wstring& folder, std::wstring& path) {
     std::wcsftime(stamp, std::size(stamp), L"%Y-%m-%d %H-%M-%S", local);
   }
   FileError error;
+  bool noted = false;
+  const auto note = [&](const std::wstring& created) {
+    window.WriteSettingIn(RESCUED_KEY, created, RescuingNotice(*unsavedTake, created));
+    noted = true;
+  };
   for (int n = 1; n <= 100; ++n) {
     const std::wstring number = n == 1 ? L"" : L" (" + std::to_wstring(n) + L")";
     path = folder + SEPARATOR + L"Recording " + stamp + number + L".wav";
-    error = SaveTake(path, *unsavedTake, SaveWay::Rescuing);
+    error = SaveTake(path, *unsavedTake, SaveWay::Rescuing, SystemFileCalls(), note);
+    // A name another rescue took is that rescue's, and so is its note.
     if (error.errnoValue != EEXIST) break;
   }
+  // The failed file is gone: so is its note.
+  if (error && noted) window.WriteSettingIn(RESCUED_KEY, path, L"");
   return error;
 }
 
@@ -172,7 +223,7 @@ void KeepInRescueFolder(WindowOps& window) {
 
     std::wstring path;
     for (const std::wstring& folder : folders) {
-      if (RescueInto(folder, path)) continue;
+      if (RescueInto(window, folder, path)) continue;
       // Only an empty partial file goes: one that holds the beginning stays.
       if (!take.savedRestOnly && !take.partialFile.empty()) RemoveFile(take.partialFile);
       window.WriteSettingIn(RESCUED_KEY, path, RescuedNotice(take, path));
@@ -204,12 +255,13 @@ void OnStartup(WindowOps& window) {
   if (rescued.empty()) return;
   std::wstring notice;
   for (const auto& [name, text] : rescued) {
-    window.WriteSettingIn(RESCUED_KEY, name, L"");
     window.SetStatusText(name.starts_with(LOST_MARK) ? RECORDING_LOST_TEXT : SavedToText(name));
     notice += (notice.empty() ? L"" : L"\n\n") + text;
   }
-  // Last: the box runs a message loop of its own until it is dismissed.
-  window.ShowNotice(notice);
+  // The notes are the only record of where each part is: they go once the
+  // box has been dismissed, not while a session's end may cut it short.
+  if (Nested([&] { window.ShowNotice(notice); }).sessionEnded) return;
+  for (const auto& [name, text] : rescued) window.WriteSettingIn(RESCUED_KEY, name, L"");
 }
 
 void OnStart(WindowOps& window) {
@@ -232,12 +284,14 @@ void OnStart(WindowOps& window) {
   }
 
   phase = Phase::ChoosingFile;
-  std::wstring path = window.AskSavePath();
-  if (windowDestroyed) return;
+  auto path = Nested([&] { return window.AskSavePath(); });
+  // The window has gone: no recording that nobody would join.
+  if (path.closed) return;
   phase = Phase::Idle;
-  if (path.empty()) return;
+  // Nor one that the session's end would cut off as it begins.
+  if (path.sessionEnded || path.answer.empty()) return;
 
-  outputPath = std::move(path);
+  outputPath = std::move(path.answer);
   notices = {};
   isRecording.store(true);
   try {
@@ -302,9 +356,9 @@ void OnRecordingDone(WindowOps& window) {
     ChosenDeviceGone(window);
     return;
   }
-  // Last: the box runs a message loop of its own until it is dismissed.
+  // Last: whatever the box's message loop brings is handled there.
   const std::wstring box = OutcomeBoxText(outcome, startFailure);
-  if (!box.empty()) window.ShowErrorBox(box, L"Error");
+  if (!box.empty()) (void)Nested([&] { window.ShowErrorBox(box, L"Error"); });
 }
 
 void OnTakeSaved(WindowOps& window) {
@@ -315,11 +369,16 @@ void OnTakeSaved(WindowOps& window) {
   if (phase != Phase::SavingTake) return;
   if (saveThread.joinable()) saveThread.join();
   if (!unsavedTake->error) {
-    const std::wstring notice = unsavedTake->savedRestOnly ? SavedInTwoPartsNotice(*unsavedTake, outputPath) : L"";
+    const std::wstring saved = unsavedTake->savedTo;
+    const std::wstring notice = unsavedTake->savedRestOnly ? SavedInTwoPartsNotice(*unsavedTake, saved) : L"";
+    // The partial file keeps the beginning: the user must hear where it
+    // is, at the next start if not now.
+    if (!notice.empty()) window.WriteSettingIn(RESCUED_KEY, saved, notice);
     ForgetTake(false);
-    window.SetStatusText(SavedToText(outputPath));
-    // The partial file keeps the beginning: the user must hear where it is.
-    if (!notice.empty()) window.ShowNotice(notice);
+    window.SetStatusText(SavedToText(saved));
+    if (!notice.empty() && !Nested([&] { window.ShowNotice(notice); }).sessionEnded) {
+      window.WriteSettingIn(RESCUED_KEY, saved, L"");
+    }
     if (phase == Phase::Idle) CloseIfPending(window);
     return;
   }
@@ -370,9 +429,9 @@ void OnDeviceButton(WindowOps& window) {
   const bool mayChange = phase == Phase::Idle && !closePending.load();
   const std::vector<RecordingDevice> devices = window.ActiveRecordingDevices();
   if (mayChange) KeepDeviceChoiceCurrent(window, devices);
-  const int picked = window.ShowDeviceMenu(DeviceMenu(devices, mayChange));
+  const auto picked = Nested([&] { return window.ShowDeviceMenu(DeviceMenu(devices, mayChange)); });
   // The menu's own message loop may have started a recording meanwhile.
-  if (mayChange && phase == Phase::Idle) ChooseDevice(window, devices, picked);
+  if (mayChange && picked.Holds()) ChooseDevice(window, devices, picked.answer);
 }
 
 void OnDevicesChanged(WindowOps& window) {
@@ -382,6 +441,7 @@ void OnDevicesChanged(WindowOps& window) {
 }
 
 void OnClose(WindowOps& window) {
+  ++closesSeen;
   isRecording.store(false);
   switch (phase) {
     case Phase::Idle:
@@ -419,7 +479,9 @@ void OnDestroy(WindowOps& window) {
 
 void OnEndSession(WindowOps& window, bool ending) {
   // A session end that was cancelled changes nothing: the recording goes on.
-  if (!ending || phase == Phase::Idle || phase == Phase::ChoosingFile) return;
+  if (!ending) return;
+  ++sessionEndsSeen;
+  if (phase == Phase::Idle || phase == Phase::ChoosingFile) return;
   // Windows may end the process as soon as this returns: the recording
   // stops and is written, and a take only memory holds goes to the rescue
   // folder, while the shutdown screen says why this program holds it up.
@@ -439,7 +501,8 @@ void OnEndSession(WindowOps& window, bool ending) {
     if (!unsavedTake->error) {
       // The box that says where the beginning is comes at the next start.
       if (unsavedTake->savedRestOnly) {
-        window.WriteSettingIn(RESCUED_KEY, outputPath, SavedInTwoPartsNotice(*unsavedTake, outputPath));
+        window.WriteSettingIn(RESCUED_KEY, unsavedTake->savedTo,
+                              SavedInTwoPartsNotice(*unsavedTake, unsavedTake->savedTo));
       }
       ForgetTake(false);
     }

@@ -86,6 +86,10 @@ constexpr std::uint32_t ERROR_DEVICE_NOT_CONNECTED = 1167;
 enum class FileFault { DiskFull, ReadOnly, Denied, Gone, TooLarge, OtherWindows, OtherSystem };
 
 FileFault ClassifyFileError(const FileError& error) {
+  // EFBIG is the writer's own word that the file stopped at the largest
+  // file its volume holds; the system code beside it is how the volume
+  // refused the write (FAT's "disk full" past 4 GB).
+  if (error.errnoValue == EFBIG) return FileFault::TooLarge;
   // The system's own code says most; the runtime's errno stands in where
   // there is none (other systems, or a short write on a full disk).
   switch (error.systemCode) {
@@ -190,9 +194,9 @@ std::wstring RecordingStatusText(const RecordingNotices& notices) {
   if (notices.notSaved) {
     remark = L"not saved: " + ShortFileErrorCause(notices.writeError);
   } else if (notices.diskSecondsLeft < DISK_NOTICE_SECONDS) {
-    // Counted up: "in 1 min" until it is full.
+    // The minutes rounded up: 60 s left is "in 1 min", 61 s "in 2 min".
     remark = (notices.fileSizeLimit ? L"4 GB limit in " : L"disk full in ") +
-             std::to_wstring(notices.diskSecondsLeft / 60 + 1) + L" min";
+             std::to_wstring((notices.diskSecondsLeft + 59) / 60) + L" min";
   } else if (notices.stalledSeconds != 0) {
     remark = L"no sound for " + std::to_wstring(notices.stalledSeconds) + L" s";
   } else if (notices.clips != 0) {
@@ -249,6 +253,17 @@ std::wstring RescuedNotice(const UnsavedTake& take, const std::wstring& path) {
            first;
   }
   return ended + L"was saved in two parts: the first " + first + L"\nand the rest (" + rest + L") in\n" + path;
+}
+
+std::wstring RescuingNotice(const UnsavedTake& take, const std::wstring& path) {
+  const auto length = [&](std::uint64_t samples) { return TakeLengthText(samples, take.channels, take.sampleRate); };
+  const std::wstring rest = length(take.samples.size() - take.inFile);
+  const std::wstring cut = L"\nwhich holds what had been saved when Vellora was ended.";
+  if (take.inFile == 0) {
+    return L"When Windows ended the session, the recording (" + rest + L") was being saved to\n" + path + cut;
+  }
+  return L"When Windows ended the session, the recording was being saved in two parts: the first (" +
+         length(take.inFile) + L") in\n" + take.partialFile + L"\nand the rest (" + rest + L") in\n" + path + cut;
 }
 
 std::wstring SavedInTwoPartsNotice(const UnsavedTake& take, const std::wstring& path) {

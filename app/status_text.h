@@ -43,6 +43,9 @@ inline constexpr const wchar_t* RECORDING_LOST_TEXT = L"A recording was lost whe
 // where its rescued part went (path; empty when no place took it) and
 // where its beginning is.
 std::wstring RescuedNotice(const UnsavedTake& take, const std::wstring& path);
+// The same while the rescue into path runs: what the next start says if
+// the process is ended before it has finished.
+std::wstring RescuingNotice(const UnsavedTake& take, const std::wstring& path);
 // A take saved to path without the beginning, which the partial file keeps.
 std::wstring SavedInTwoPartsNotice(const UnsavedTake& take, const std::wstring& path);
 

@@ -210,6 +210,15 @@ FileError ReplaceFile(const std::wstring& from, const std::wstring& to) {
   }
 }
 
+bool PathExists(const std::wstring& path) {
+  try {
+    std::error_code error;
+    return std::filesystem::exists(FilePath(path), error);
+  } catch (const std::bad_alloc&) {
+    return true;  // taken, as far as anyone can tell
+  }
+}
+
 bool SameFile(const std::wstring& a, const std::wstring& b) {
   try {
     std::error_code error;

@@ -88,5 +88,7 @@ bool NamesDevice(const std::wstring& path);
 bool RemoveFile(const std::wstring& path);
 // Moves the file to `to`, replacing a file there.
 FileError ReplaceFile(const std::wstring& from, const std::wstring& to);
+// Whether something (a file, a folder, a device) has that name.
+bool PathExists(const std::wstring& path);
 // Whether the two paths name one file that exists.
 bool SameFile(const std::wstring& a, const std::wstring& b);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "capture/output_file.h"
@@ -26,6 +27,10 @@ struct UnsavedTake {
   // The latest save that succeeded wrote only the samples from inFile on:
   // the partial file could not be read back, and keeps the beginning.
   bool savedRestOnly = false;
+  // The file the latest save that succeeded wrote: the path asked for, or
+  // one beside it when that named the partial file and only the rest was
+  // saved, which must not replace the beginning.
+  std::wstring savedTo;
 };
 
 enum class SaveWay {
@@ -39,8 +44,17 @@ enum class SaveWay {
   Rescuing,
 };
 
+// The header of a file being saved is brought up to what it holds at
+// least this often, so that a save cut off (the process ended with the
+// session) leaves a valid file of all but the last few megabytes.
+constexpr std::uint64_t SAVE_COMMIT_BYTES = std::uint64_t{4} << 20;
+
 // Writes the take at path. The partial file's part is read back when it
 // can be; where it cannot (the disk is gone) or when rescuing, only the
-// samples from inFile on are written, and savedRestOnly says so.
+// samples from inFile on are written, and savedRestOnly says so. Such a
+// save never replaces the partial file: it goes beside it ("take (rest).wav"),
+// and savedTo says where. created, if given, is called with the file's
+// path once it exists and before any sample is written to it.
 FileError SaveTake(const std::wstring& path, UnsavedTake& take, SaveWay way,
-                   const FileCalls& calls = SystemFileCalls());
+                   const FileCalls& calls = SystemFileCalls(),
+                   const std::function<void(const std::wstring&)>& created = {});

@@ -83,6 +83,8 @@ class GrowingWavFile {
   FileError Close();
   // Sample bytes covered by the latest header known to be on the disk.
   std::uint64_t CommittedBytes() const { return committed; }
+  // Sample bytes the file holds (those appended before a failure included).
+  std::uint64_t DataBytes() const { return file.Size() < sizeof(WavHeader) ? 0 : file.Size() - sizeof(WavHeader); }
   std::uint64_t ByteRate() const { return 2u * static_cast<std::uint64_t>(channels) * static_cast<std::uint64_t>(rate); }
   // Bytes the file may still grow by: its volume's free space, or less
   // where the volume holds no larger file (FAT32), which sizeLimit then says.
@@ -93,8 +95,6 @@ class GrowingWavFile {
   Room RoomLeft() const;
 
  private:
-  // Sample bytes the file holds (those appended before a failure included).
-  std::uint64_t DataBytes() const { return file.Size() < sizeof(WavHeader) ? 0 : file.Size() - sizeof(WavHeader); }
   // Writes part of the header in place and hands it to the disk.
   FileError Rewrite(const WavHeader& header, std::size_t from, std::size_t to);
 

@@ -97,7 +97,11 @@ class FakeWindow : public WindowOps {
   void ShowErrorBox(const std::wstring& text, const std::wstring& caption) override {
     boxes.push_back({text, caption, !captureThread.joinable() && !captureActive.load()});
   }
-  void ShowNotice(const std::wstring& text) override { boxes.push_back({text, L"Vellora", true}); }
+  std::function<void()> whileNoticeShown;
+  void ShowNotice(const std::wstring& text) override {
+    boxes.push_back({text, L"Vellora", true});
+    if (whileNoticeShown) whileNoticeShown();
+  }
   unsigned focused = ID_START;
   void FocusButton(unsigned id) override { focused = id; }
   void DisableButtons() override { buttonsDisabled = true; }
@@ -117,7 +121,11 @@ class FakeWindow : public WindowOps {
   std::vector<std::pair<std::wstring, std::wstring>> ReadSettingsIn(const std::wstring& key) override {
     return {settingsIn[key].begin(), settingsIn[key].end()};
   }
+  // Every note written for the next start, with the size the file it names had then (-1: none).
+  std::vector<std::pair<std::wstring, std::intmax_t>> notes;
   void WriteSettingIn(const std::wstring& key, const std::wstring& name, const std::wstring& value) override {
+    std::error_code none;
+    if (key == L"Rescued" && !value.empty()) notes.emplace_back(value, fs::file_size(name, none));
     value.empty() ? void(settingsIn[key].erase(name)) : void(settingsIn[key][name] = value);
   }
   std::vector<RecordingDevice> devices;            // the active recording devices
@@ -548,12 +556,47 @@ TEST_F(Commands, SessionEndWhileAskingKeepsTheTakeInTheRescueFolder) {
   EXPECT_EQ(std::count(samples.begin(), samples.end(), 1000), static_cast<std::ptrdiff_t>(samples.size()));
 
   window.WriteSettingIn(L"Rescued", L"/earlier.wav", L"Another take.");  // sorts first
-  OnStartup(window);
-  EXPECT_EQ(window.status, L"Saved to: " + rescued);
-  ASSERT_FALSE(window.boxes.empty());
-  EXPECT_EQ(window.boxes.back().text,
-            L"Another take.\n\nWhen Windows ended the session, the recording was saved to\n" + rescued);
-  EXPECT_TRUE(window.ReadSettingsIn(L"Rescued").empty()) << "told again at the next start";
+  // The session ends while the box is up: told again at the next start;
+  // dismissed, told no more.
+  window.whileNoticeShown = [&] { OnEndSession(window, true); };
+  for (const bool ended : {true, false}) {
+    OnStartup(window);
+    EXPECT_EQ(window.status, L"Saved to: " + rescued);
+    ASSERT_FALSE(window.boxes.empty());
+    EXPECT_EQ(window.boxes.back().text,
+              L"Another take.\n\nWhen Windows ended the session, the recording was saved to\n" + rescued);
+    EXPECT_EQ(window.ReadSettingsIn(L"Rescued").size(), ended ? 2u : 0u);
+    window.whileNoticeShown = nullptr;
+  }
+}
+
+// Documents cannot take the rescue: the next place does, and only its
+// note is left. The note comes before the first sample, so that a save that
+// Windows cuts short is still told of.
+TEST_F(Commands, RescueGoesToTheNextPlaceAndIsNotedBeforeItsSamples) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  std::ofstream(dir / "a file") << "x";
+  window.documents = PathOf("a file");  // no folder can be made in it
+  window.localAppData = PathOf("Local");
+  window.yesNo = {Answer::No};  // if the process lives on after the session's end
+  window.whileAsked = [&] { OnEndSession(window, true); };
+  ASSERT_TRUE(StartRecordingTo(L"/dev/full", NOT_SAVED));
+  ASSERT_TRUE(PumpUntil([] { return testNotifier.Count(WM_UPDATE_VISUALS) >= 3; }));
+  OnCommand(window, ID_STOP);
+  ASSERT_TRUE(PumpUntil([&] { return !window.questions.empty(); }));
+  const std::wstring rescued = window.status.substr(10);
+  EXPECT_EQ(rescued.rfind((dir / "Local" / "Vellora" / "Recording ").wstring(), 0), 0u) << rescued;
+  ASSERT_EQ(window.notes.size(), 2u);
+  EXPECT_EQ(window.notes[0].first.rfind(L"When Windows ended the session, the recording (0 s) was being saved to\n" +
+                                            rescued + L"\nwhich holds",
+                                        0),
+            0u)
+      << testing::PrintToString(window.notes[0].first);
+  EXPECT_EQ(window.notes[0].second, 80) << "noted after the samples, or before the file";
+  EXPECT_EQ(window.notes[1].first, L"When Windows ended the session, the recording was saved to\n" + rescued);
+  EXPECT_EQ(window.ReadSettingsIn(L"Rescued"),
+            (std::vector<std::pair<std::wstring, std::wstring>>{{rescued, window.notes[1].first}}));
+  EXPECT_GE(WavSamples(rescued).size(), 3 * 480u);
 }
 
 // Only an explicit discard throws a take away. A Start, a close and the end
@@ -647,6 +690,55 @@ TEST_F(Commands, SessionEndDuringASaveOfTheRestSaysWhereEachPartIs) {
 #endif
 }
 
+// The partial file cannot be read back and the user picks its own name:
+// the rest goes beside it, never over the beginning, and the box says
+// where each part is. Its note stays until the box is dismissed: a
+// session's end meanwhile leaves it for the next start.
+TEST_F(Commands, RestSavedOverThePartialFileGoesBesideIt) {
+#ifndef __linux__
+  GTEST_SKIP() << "needs RLIMIT_FSIZE";
+#else
+  const std::wstring path = PathOf("take.wav"), rest = PathOf("take (rest).wav");
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit limit{};
+  getrlimit(RLIMIT_FSIZE, &limit);
+  const rlimit small{4000, limit.rlim_max};
+  setrlimit(RLIMIT_FSIZE, &small);
+  ASSERT_TRUE(StartRecordingTo(path, L"(not saved: file too large)")) << testing::PrintToString(window.statuses);
+  setrlimit(RLIMIT_FSIZE, &limit);
+  window.yesNo = {Answer::Yes};
+  window.answers = {path};
+  std::string beginning;
+  window.whileDialogOpen = [&] {
+    std::fstream(fs::path(path), std::ios::in | std::ios::out | std::ios::binary).write("JUNK", 4);  // no WAV file any more
+    std::ifstream in(fs::path(path), std::ios::binary);
+    beginning.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  };
+  std::vector<std::size_t> notesWhileShown;
+  window.whileNoticeShown = [&] {
+    notesWhileShown.push_back(window.ReadSettingsIn(L"Rescued").size());
+    OnEndSession(window, true);
+  };
+  OnCommand(window, ID_STOP);
+  ASSERT_TRUE(PumpUntilStatus(L"Saved to: " + rest));
+  ASSERT_EQ(window.boxes.size(), 1u);
+  const std::wstring notice = window.boxes[0].text;
+  EXPECT_TRUE(notice.starts_with(L"The first part of the recording (0 s) could not be read back from\n" + path) &&
+              notice.ends_with(L") was saved to\n" + rest)) << testing::PrintToString(notice);
+  std::ifstream in(fs::path(path), std::ios::binary);
+  EXPECT_GT(beginning.size(), 80u);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), beginning)
+      << "the beginning was replaced";
+  EXPECT_GE(WavSamples(rest).size(), 3 * 480u);
+  EXPECT_EQ(notesWhileShown, std::vector<std::size_t>{1});
+  window.whileNoticeShown = nullptr;
+  OnStartup(window);
+  EXPECT_EQ(window.status, L"Saved to: " + rest);
+  EXPECT_EQ(window.boxes.back().text, notice);
+  EXPECT_TRUE(window.ReadSettingsIn(L"Rescued").empty());
+#endif
+}
+
 // The session ends during a recording: the take is in its file before the
 // handler returns, and the reason is shown meanwhile. A session end that is
 // cancelled leaves the recording running.
@@ -676,6 +768,8 @@ TEST(StatusText, FileErrorsSayWhyAndTakesHowLong) {
       {{EACCES, 1167}, L"the disk or folder is no longer there", L"disk or folder gone"},  // not connected
       {{EINVAL, 223}, L"the file is too large for this disk", L"file too large"},
       {{EFBIG, 0}, L"the file is too large for this disk", L"file too large"},
+      // FAT32 refuses the write past 4 GB as a full disk would.
+      {{EFBIG, 112}, L"the file is too large for this disk", L"file too large"},
       {{EROFS, 0}, L"the disk is write-protected", L"disk write-protected"},
       {{EIO, 0}, L"the disk or folder is no longer there", L"disk or folder gone"},
       {{EINVAL, 12345}, L"Windows reported error 12345", L"error 12345"},
@@ -703,8 +797,13 @@ TEST(StatusText, FileErrorsSayWhyAndTakesHowLong) {
   EXPECT_EQ(RecordingStatusText({.seconds = 600, .gaps = 2, .clips = 3, .stalledSeconds = 3}),
             L"Recording... 10:00 (no sound for 3 s)");
   // The disk's free time, counted down from just under ten minutes, ahead of a silent device.
-  EXPECT_EQ(RecordingStatusText({.stalledSeconds = 3, .diskSecondsLeft = 599}), L"Recording... 0:00 (disk full in 10 min)");
-  EXPECT_EQ(RecordingStatusText({.stalledSeconds = 3, .diskSecondsLeft = 0}), L"Recording... 0:00 (disk full in 1 min)");
+  // The minutes are rounded up.
+  const std::pair<std::uint32_t, const wchar_t*> countdown[] = {
+      {599, L"10"}, {120, L"2"}, {119, L"2"}, {61, L"2"}, {60, L"1"}, {1, L"1"}, {0, L"0"}};
+  for (const auto& [seconds, minutes] : countdown) {
+    EXPECT_EQ(RecordingStatusText({.stalledSeconds = 3, .diskSecondsLeft = seconds}),
+              L"Recording... 0:00 (disk full in " + std::wstring(minutes) + L" min)");
+  }
   EXPECT_EQ(RecordingStatusText({.diskSecondsLeft = 61, .fileSizeLimit = true}), L"Recording... 0:00 (4 GB limit in 2 min)");
   EXPECT_EQ(RecordingStatusText({.stalledSeconds = 3, .diskSecondsLeft = 600}), L"Recording... 0:00 (no sound for 3 s)");
 }

@@ -82,7 +82,7 @@ class WavFile : public ::testing::Test {
   // memory holds them from heldFrom on.
   static UnsavedTake Take(const std::vector<std::int16_t>& samples, std::int32_t rate, std::int32_t channels,
                           std::uint64_t inFile = 0, std::uint64_t heldFrom = 0, std::wstring partial = {}) {
-    UnsavedTake take{{}, inFile, rate, channels, {}, partial, false};
+    UnsavedTake take{{}, inFile, rate, channels, {}, partial, false, {}};
     take.samples.Append(samples);
     take.samples.Release(heldFrom);
     return take;
@@ -187,44 +187,113 @@ const FileCalls CUTTING_CALLS{SystemFileCalls().open, CuttingWrite, SystemFileCa
 // holds, whatever the overlap. Where the file cannot be read (the stick was
 // pulled, before the save or during it), or for the session's rescue, only
 // the rest is written and the take says so; the rescue's file is created,
-// never another's overwritten.
+// never another's overwritten. The rest alone never replaces the partial
+// file, by its name or another: it goes beside it.
 TEST_F(WavFile, SavedTakeJoinsThePartialFileToMemoryOrHoldsTheRest) {
   const std::uint64_t B = SampleTake::BLOCK_SAMPLES, length = 3 * B + 10;
   std::vector<std::int16_t> samples(length);
   for (std::uint64_t i = 0; i < length; ++i) samples[i] = static_cast<std::int16_t>(i * 40503u % 65536u);
+  const std::filesystem::path partialPath = dir / "partial.wav", link = dir / "link.wav";
   // Gone, Cut: the disk was pulled before the save, during it. Rf64: past 4 GB, with samples after those covered.
   enum Partial { Kept, Gone, Cut, Rf64 };
+  // Where the save goes: a new file, the partial file's own name, or another name of that file.
+  enum Target { Elsewhere, ThePartial, ALink };
   const struct {
     std::uint64_t inFile, heldFrom;
     Partial partial;
     bool restOnly;
     SaveWay way;
+    Target target = Elsewhere;
   } cases[] = {{0, 0, Kept, false, SaveWay::Replacing},         {2 * B + 6, 2 * B, Kept, false, SaveWay::Replacing},
                {2 * B, 2 * B, Kept, false, SaveWay::Replacing}, {2 * B + 6, 2 * B, Gone, true, SaveWay::Replacing},
                {2 * B + 6, 2 * B, Cut, true, SaveWay::Replacing},   {2 * B + 6, 2 * B, Rf64, false, SaveWay::Replacing},
-               {2 * B + 6, 2 * B, Kept, true, SaveWay::Rescuing}};
+               {2 * B + 6, 2 * B, Kept, true, SaveWay::Rescuing},
+               {2 * B + 6, 2 * B, Kept, false, SaveWay::Replacing, ThePartial},
+               {2 * B + 6, 2 * B, Cut, true, SaveWay::Replacing, ThePartial},
+               {2 * B + 6, 2 * B, Gone, true, SaveWay::Replacing, ThePartial},
+               {2 * B + 6, 2 * B, Cut, true, SaveWay::Replacing, ALink}};
+  int ran = 0;
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.inFile);
+    SCOPED_TRACE(ran++);
+    std::filesystem::remove(dir / "partial (rest).wav");
+    std::filesystem::remove(link);
     GrowingWavFile partial(48000, 2);
-    ASSERT_FALSE(partial.Open((dir / "partial.wav").wstring()) || partial.Append(std::span(samples).first(c.inFile)) ||
-                 partial.Close() || (c.partial == Gone && !std::filesystem::remove(dir / "partial.wav")));
+    ASSERT_FALSE(partial.Open(partialPath.wstring()) || partial.Append(std::span(samples).first(c.inFile)) ||
+                 partial.Close() || (c.partial == Gone && !std::filesystem::remove(partialPath)));
     if (c.partial == Rf64) {
-      std::fstream file(dir / "partial.wav", std::ios::in | std::ios::out | std::ios::binary);
+      std::fstream file(partialPath, std::ios::in | std::ios::out | std::ios::binary);
       const auto header = ExpectedHeader(48000, 2, 2 * c.inFile, true);
       file.write(reinterpret_cast<const char*>(header.data()), 80).seekp(0, std::ios::end) << std::string(400, 'x');
     }
-    UnsavedTake take = Take(samples, 48000, 2, c.inFile, c.heldFrom, (dir / "partial.wav").wstring());
+    if (c.target == ALink) std::filesystem::create_hard_link(partialPath, link);
+    const std::filesystem::path target = c.target == Elsewhere ? path : c.target == ALink ? link : partialPath;
+    // A rest alone asked to go over the beginning goes beside the name asked for.
+    const std::filesystem::path saved = !c.restOnly || c.target == Elsewhere ? target
+                                        : c.target == ALink                 ? dir / "link (rest).wav"
+                                                                            : dir / "partial (rest).wav";
+    UnsavedTake take = Take(samples, 48000, 2, c.inFile, c.heldFrom, partialPath.wstring());
     std::filesystem::remove(path);
-    if (c.partial == Cut) partialToCut = dir / "partial.wav";
-    ASSERT_FALSE(SaveTake(path.wstring(), take, c.way, CUTTING_CALLS));
+    if (c.partial == Cut) partialToCut = partialPath;
+    ASSERT_FALSE(SaveTake(target.wstring(), take, c.way, CUTTING_CALLS));
     EXPECT_EQ(take.savedRestOnly, c.restOnly);
-    const auto bytes = ReadFile(path);
+    EXPECT_EQ(take.savedTo, saved.wstring());
+    const auto bytes = ReadFile(saved);
     const std::uint64_t first = c.restOnly ? c.inFile : 0;
     ASSERT_EQ(bytes.size(), 80 + 2 * (length - first));
     EXPECT_EQ(std::memcmp(bytes.data() + 80, samples.data() + first, bytes.size() - 80), 0);
-    if (c.way == SaveWay::Rescuing) { EXPECT_EQ(SaveTake(path.wstring(), take, c.way).errnoValue, EEXIST); }
-    EXPECT_EQ(ReadFile(path), bytes);
+    if (c.way == SaveWay::Rescuing) { EXPECT_EQ(SaveTake(saved.wstring(), take, c.way).errnoValue, EEXIST); }
+    EXPECT_EQ(ReadFile(saved), bytes);
+    if (c.partial == Cut && c.target != Elsewhere) {
+      const auto beginning = ReadFile(partialPath);
+      ASSERT_EQ(beginning.size(), 80 + 4 * 65536u) << "the file that keeps the beginning was replaced";
+      EXPECT_EQ(std::memcmp(beginning.data() + 80, samples.data(), 4 * 65536), 0);
+    }
+    std::filesystem::remove(partialPath);
   }
+  EXPECT_EQ(ran, 11);
+}
+
+// The file a save is writing, as a crash between any two writes would
+// leave it: the most its header has not yet covered.
+std::filesystem::path fileBeingSaved;
+std::uint64_t mostUncovered = 0;
+int WatchedOpen(const std::filesystem::path& file, bool exclusive) {
+  fileBeingSaved = file;
+  return SystemFileCalls().open(file, exclusive);
+}
+int WatchedWrite(int descriptor, const void* data, std::size_t bytes) {
+  std::ifstream in(fileBeingSaved, std::ios::binary);
+  std::uint32_t covered = 0;
+  if (in.seekg(76).read(reinterpret_cast<char*>(&covered), 4)) {
+    mostUncovered = std::max<std::uint64_t>(mostUncovered, std::filesystem::file_size(fileBeingSaved) - 80 - covered);
+  }
+  return SystemFileCalls().write(descriptor, data, bytes);
+}
+const FileCalls WATCHED_CALLS{WatchedOpen, WatchedWrite, SystemFileCalls().flush, SystemFileCalls().seek,
+                              SystemFileCalls().close, SystemFileCalls().freeSpace};
+
+// A save cut off at any moment (the session's end, the process killed) is
+// a valid file of all but its last few megabytes, rescue or not.
+TEST_F(WavFile, SaveCommitsAsItGoes) {
+  const std::uint64_t length = 6u << 20;  // 12 MiB of samples
+  std::vector<std::int16_t> samples(length);
+  for (std::uint64_t i = 0; i < length; ++i) samples[i] = static_cast<std::int16_t>(i * 40503u % 65536u);
+  int ran = 0;
+  for (const SaveWay way : {SaveWay::Rescuing, SaveWay::Replacing}) {
+    UnsavedTake take = Take(samples, 48000, 2);
+    std::filesystem::remove(path);
+    mostUncovered = 0;
+    std::vector<std::uint64_t> sizeWhenCreated;
+    ASSERT_FALSE(SaveTake(path.wstring(), take, way, WATCHED_CALLS, [&](const std::wstring& file) {
+      sizeWhenCreated.push_back(std::filesystem::file_size(FilePath(file)));
+    }));
+    EXPECT_EQ(sizeWhenCreated, std::vector<std::uint64_t>{80}) << "told of the file once, before any sample";
+    EXPECT_GT(mostUncovered, 0u);
+    EXPECT_LE(mostUncovered, SAVE_COMMIT_BYTES + 2 * SampleTake::BLOCK_SAMPLES);
+    EXPECT_EQ(ReadFile(path).size(), 80 + 2 * length);
+    ++ran;
+  }
+  EXPECT_EQ(ran, 2);
 }
 
 // A volume that keeps only the first 80 bytes of its one file, and its
