@@ -401,6 +401,8 @@ void OnWriteFailed(WindowOps& window) {
 }
 
 void OnUpdateVisuals(WindowOps& window) {
+  // First: a post from now on brings news this redraw may not show.
+  ReleaseVisualsPost();
   window.InvalidatePanels();
   // The time, the clipping and the gaps ride on the packets' own news: a
   // new text once a second at most, but at once for the first clip.

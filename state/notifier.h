@@ -1,10 +1,16 @@
 #pragma once
 
 // The channel through which worker threads tell the window what happened.
-// Posting is asynchronous: it never waits for the user-interface thread and
-// never runs window code on the posting thread. A notification that cannot
-// be delivered is dropped. The platform defines PostNotification
-// (PostMessageW with wParam and lParam 0 on Windows).
+// Posting is asynchronous: it never runs window code on the posting thread.
+// The platform defines PostNotification (PostMessageW with wParam and
+// lParam 0 on Windows), and keeps two promises:
+// - WM_UPDATE_VISUALS asks the window to draw the newest state, and one in
+//   its queue is enough: it is posted only when ClaimVisualsPost() says none
+//   is waiting (ReleaseVisualsPost() again when the post failed).
+// - Every other message is news the window hears exactly once: it is never
+//   dropped. A post to a full queue waits for room, for as long as the
+//   window exists; with the visual updates coalesced the queue fills only
+//   when the window stops handling messages altogether.
 
 struct OpaqueWindow;
 using WindowHandle = OpaqueWindow*;
@@ -24,3 +30,9 @@ constexpr unsigned WM_WRITE_FAILED = 0x8007;       // WM_APP + 7
 constexpr unsigned WM_DEVICES_CHANGED = 0x8008;    // WM_APP + 8
 
 void PostNotification(WindowHandle target, unsigned message);
+
+// Any thread: true when no WM_UPDATE_VISUALS is waiting, which the caller
+// is then to post. The window releases it as it handles one, before it
+// reads what to draw, so that nothing drawn is older than the latest post.
+bool ClaimVisualsPost();
+void ReleaseVisualsPost();

@@ -37,3 +37,19 @@ std::vector<float> spectrum;
 std::vector<float> windowTable;
 std::queue<AnalysisFrame, std::deque<AnalysisFrame>> frameQueue;
 std::thread analysisThread;
+
+namespace {
+// A WM_UPDATE_VISUALS is waiting in the window's queue. Writers: the
+// posting threads (set by the claim), UI thread (cleared as it handles
+// one). Two posters may both see it clear and both post: one more redraw,
+// no harm, which a single load and store allow.
+std::atomic<bool> visualsPostPending{false};
+}  // namespace
+
+bool ClaimVisualsPost() {
+  if (visualsPostPending.load()) return false;
+  visualsPostPending.store(true);
+  return true;
+}
+
+void ReleaseVisualsPost() { visualsPostPending.store(false); }

@@ -231,6 +231,11 @@ TEST_F(Commands, StartRecordStopAndSave) {
   // fast as a clock.
   ASSERT_TRUE(PumpUntilStatus(L"Recording... 0:01"));
   EXPECT_GT(window.invalidations, 0);
+  // A handled update lets the next one be posted.
+  (void)ClaimVisualsPost();
+  OnUpdateVisuals(window);
+  EXPECT_TRUE(ClaimVisualsPost());
+  ReleaseVisualsPost();
   EXPECT_GT(levelValue.load(), 0.0f);
 
   OnCommand(window, ID_START);  // refused while recording

@@ -29,3 +29,12 @@ TEST(RecorderState, NotificationIdsFollowWmApp) {
   EXPECT_EQ(WM_RECORDING_DONE, WM_APP_BASE + 2);
   EXPECT_EQ(WM_RECORDING_STARTED, WM_APP_BASE + 3);
 }
+
+// One visual update waits at a time; the window's handling of it lets the next through.
+TEST(RecorderState, VisualUpdatesAreCoalescedUntilHandled) {
+  EXPECT_TRUE(ClaimVisualsPost());
+  EXPECT_FALSE(ClaimVisualsPost());
+  EXPECT_FALSE(ClaimVisualsPost());
+  ReleaseVisualsPost();
+  EXPECT_TRUE(ClaimVisualsPost());
+}
