@@ -141,7 +141,8 @@ void OfferUnsavedTake(WindowOps& window) {
   // session's end may have taken the take away.
   for (;;) {
     const auto save = Nested([&] {
-      return window.AskYesNo(SaveElsewhereQuestion(outputPath, unsavedTake->error, length), false);
+      return window.AskYesNo(
+          SaveElsewhereQuestion(outputPath, unsavedTake->error, length, unsavedTake->stoppedOutOfMemory), false);
     });
     if (!save.samePhase) return;
     if (save.answer == Answer::Yes) {
@@ -336,7 +337,8 @@ void OnRecordingDone(WindowOps& window) {
   const RecordingOutcome outcome = recordingOutcome.load();
   if (outcome == RecordingOutcome::WriteFailed && unsavedTake) {
     phase = Phase::TakeWaiting;
-    window.SetStatusText(WriteFailedStatusText(unsavedTake->error));
+    const std::wstring text = WriteFailedStatusText(unsavedTake->error, unsavedTake->stoppedOutOfMemory);
+    window.SetStatusText(window.FitsStatusLine(text) ? text : WriteFailedStatusText(unsavedTake->error));
     // A close that was waiting waits on for the user's answer.
     OfferUnsavedTake(window);
     return;

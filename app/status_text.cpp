@@ -211,8 +211,8 @@ std::wstring FileErrorCause(const FileError& error) { return CauseInWords(error,
 
 std::wstring ShortFileErrorCause(const FileError& error) { return CauseInWords(error, true); }
 
-std::wstring WriteFailedStatusText(const FileError& error) {
-  return L"Not saved yet: " + ShortFileErrorCause(error) + L".";
+std::wstring WriteFailedStatusText(const FileError& error, bool stoppedOutOfMemory) {
+  return L"Not saved yet: " + ShortFileErrorCause(error) + (stoppedOutOfMemory ? L" (stopped: out of memory)." : L".");
 }
 
 std::wstring TakeLengthText(std::size_t samples, std::int32_t channels, std::int32_t rate) {
@@ -229,10 +229,11 @@ std::wstring TakeLengthText(std::size_t samples, std::int32_t channels, std::int
   return text;
 }
 
-std::wstring SaveElsewhereQuestion(const std::wstring& path, const FileError& error, const std::wstring& length) {
+std::wstring SaveElsewhereQuestion(const std::wstring& path, const FileError& error, const std::wstring& length,
+                                  bool stoppedOutOfMemory) {
   return L"The recording could not be saved to\n" + path + L"\nbecause " + FileErrorCause(error) +
-         L".\n\nThe recording (" + length + L") is still here. Save it somewhere else?\n\n"
-         L"Choose No to discard it.";
+         L".\n\nThe recording (" + length + (stoppedOutOfMemory ? L", stopped when memory ran out" : L"") +
+         L") is still here. Save it somewhere else?\n\nChoose No to discard it.";
 }
 
 std::wstring DiscardQuestion(const std::wstring& length) {

@@ -28,12 +28,15 @@ bool DeviceWasGone(const StartFailure& failure);
 std::wstring FileErrorCause(const FileError& error);
 // The same in a few words, for the status line.
 std::wstring ShortFileErrorCause(const FileError& error);
-// The status line while a take that could not be written waits in memory.
-std::wstring WriteFailedStatusText(const FileError& error);
+// The status line while a take that could not be written waits in memory;
+// of one whose recording memory ended, "(stopped: out of memory)" follows
+// the cause, where the line has room for it.
+std::wstring WriteFailedStatusText(const FileError& error, bool stoppedOutOfMemory = false);
 // How long a take is: "35 s", "4 min 12 s", "1 h 05 min 12 s".
 std::wstring TakeLengthText(std::size_t samples, std::int32_t channels, std::int32_t rate);
 // The questions about such a take.
-std::wstring SaveElsewhereQuestion(const std::wstring& path, const FileError& error, const std::wstring& length);
+std::wstring SaveElsewhereQuestion(const std::wstring& path, const FileError& error, const std::wstring& length,
+                                  bool stoppedOutOfMemory = false);
 std::wstring DiscardQuestion(const std::wstring& length);
 
 // The status line at the start after a session's end that no place would

@@ -171,6 +171,7 @@ CaptureEnd CapturePackets(AudioSource& source, const CaptureFormat& format, Samp
   std::vector<std::uint8_t> silence;
   StallWatch stall(window, limits.stallNotice);
   bool firstPacket = true;
+  std::uint64_t memoryAskedAt = 0;  // samples held when memoryLeft was last asked
 
   while (isRecording.load()) {
     std::uint32_t packetLength = 0;
@@ -207,7 +208,14 @@ CaptureEnd CapturePackets(AudioSource& source, const CaptureFormat& format, Samp
       if ((flags & BUFFER_FLAG_DISCONTINUITY) != 0 && !firstPacket) recordedGaps.store(recordedGaps.load() + 1);
       firstPacket = false;
       recordedSeconds.store(static_cast<std::uint32_t>(recordedSamples.size() / channels / format.nSamplesPerSec));
-      if (!writer.Failed() && 2 * recordedSamples.Held() > limits.maxBehindBytes) return CaptureEnd::DiskTooSlow;
+      const std::uint64_t held = recordedSamples.Held();
+      if (!writer.Failed()) {
+        if (2 * held > limits.maxBehindBytes) return CaptureEnd::DiskTooSlow;
+      } else if (held >= memoryAskedAt + SampleTake::BLOCK_SAMPLES) {
+        // Nothing leaves memory any more: it is what bounds the take.
+        memoryAskedAt = held;
+        if (limits.memoryLeft() < limits.memoryMargin) return CaptureEnd::OutOfMemory;
+      }
       if ((failureCode = source.GetNextPacketSize(packetLength)) < 0) return CaptureEnd::DeviceFailed;
     }
     stall.Check();
@@ -338,6 +346,7 @@ void RecordFromSource(AudioSource& source, const std::wstring& path, WindowHandl
     // failure. What it does not hold waits in memory for the user to save
     // the take elsewhere or discard it.
     unsavedTake.emplace(std::move(recordedSamples), file.CommittedBytes() / 2, rate, channels, error, path);
+    unsavedTake->stoppedOutOfMemory = end == CaptureEnd::OutOfMemory;
     Finish(RecordingOutcome::WriteFailed, window);
   } else {
     Finish(SavedOutcome(end, failureCode), window, {}, static_cast<std::uint32_t>(failureCode));

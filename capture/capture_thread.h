@@ -7,6 +7,7 @@
 
 #include "analysis/analysis_worker.h"
 #include "capture/audio_source.h"
+#include "capture/memory_left.h"
 #include "capture/take_writer.h"
 #include "capture/wav_writer.h"
 #include "state/notifier.h"
@@ -29,6 +30,13 @@ struct RecordingLimits {
   std::chrono::milliseconds stallNotice{2000};
   // Blocks of SampleTake::BLOCK_SAMPLES memory may hold; it runs out after them.
   std::size_t maxTakeBlocks = SIZE_MAX;
+  // Once the disk has failed the take grows in memory, and the recording
+  // stops ("stopped: out of memory", the take kept) while this much is still
+  // left to the process: the window and the save of the take need some,
+  // and an allocation of the window's that failed would end the process
+  // with the take. Asked of memoryLeft at each block the take grows by.
+  std::uint64_t memoryMargin = std::uint64_t{256} << 20;
+  std::uint64_t (*memoryLeft)() = MemoryLeft;
   // Starts the analysis worker; false when no thread could be created.
   bool (*startAnalysisWorker)() = StartAnalysisWorker;
   // How the file is written while recording, and through which calls.

@@ -31,6 +31,8 @@ struct UnsavedTake {
   // one beside it when that named the partial file and only the rest was
   // saved, which must not replace the beginning.
   std::wstring savedTo;
+  // The recording stopped because memory for the take ran out.
+  bool stoppedOutOfMemory = false;
 };
 
 enum class SaveWay {

@@ -792,6 +792,12 @@ TEST(StatusText, FileErrorsSayWhyAndTakesHowLong) {
     EXPECT_TRUE(FitsStatusLine(recording)) << testing::PrintToString(recording);
   }
 
+  // A recording that memory ended says so, on the line and in the question.
+  EXPECT_EQ(WriteFailedStatusText({ENOSPC, 112}, true), L"Not saved yet: disk full (stopped: out of memory).");
+  EXPECT_NE(SaveElsewhereQuestion(L"D:\\take.wav", {ENOSPC, 112}, L"5 s", true)
+                .find(L"The recording (5 s, stopped when memory ran out) is still here."),
+            std::wstring::npos);
+
   EXPECT_EQ(TakeLengthText(2 * 48000 * 59 + 1, 2, 48000), L"59 s");
   EXPECT_EQ(TakeLengthText(44100 * 252, 1, 44100), L"4 min 12 s");
   EXPECT_EQ(TakeLengthText(2 * 48000 * 3725, 2, 48000), L"1 h 02 min 05 s");

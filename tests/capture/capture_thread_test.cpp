@@ -627,6 +627,60 @@ TEST_F(RecordingThread, FileGrowsValidWhileRecordingAndSurvivesAFailingDisk) {
   EXPECT_EQ(ran, 5);
 }
 
+// What the process has left to allocate in the budget case below: 1 MB
+// above the margin before the first packet, less each packet's bytes.
+// Asked on the recording thread, which is the one that counts the packets.
+const ScriptedAudioSource* budgeted = nullptr;
+constexpr std::uint64_t MARGIN = 64u << 20;
+std::uint64_t BudgetLeft() { return MARGIN + (1u << 20) - 2 * 9600 * budgeted->packetsServed; }
+
+// Once the disk has failed, memory holds the take: past the bound that ends
+// a recording whose disk is too slow, until Stop, or until what memory has
+// left would fall under the margin. Either way every sample waits to be
+// saved elsewhere, and the take says why it ended.
+TEST_F(RecordingThread, AfterTheDiskFailsMemoryHoldsTheTakeUntilStopOrItsBudget) {
+  int ran = 0;
+  for (const bool budget : {false, true}) {
+    SCOPED_TRACE(budget);
+    ResetSharedState();
+    disk = {.limit = 40};  // not even the header: failed before the first packet, whatever the timing
+    ScriptedAudioSource source(Pcm16Format(2, 48000));
+    budgeted = &source;
+    std::size_t next = 0;
+    for (int p = 0; p < 200; ++p) {
+      std::vector<std::int16_t> samples(9600);
+      for (auto& s : samples) s = Generated(next++);
+      source.AddPacket(Pcm16Packet(samples, 2));
+    }
+    Record(source, {.maxBehindBytes = 100'000,
+                    .memoryMargin = budget ? MARGIN : RecordingLimits{}.memoryMargin,
+                    .memoryLeft = budget ? BudgetLeft : [] { return UINT64_MAX; },
+                    .writer = {5ms, 10ms},
+                    .files = &DISK_CALLS});
+    EXPECT_EQ(recordingOutcome.load(), RecordingOutcome::WriteFailed);
+    ASSERT_TRUE(unsavedTake.has_value());
+    EXPECT_EQ(unsavedTake->stoppedOutOfMemory, budget);
+    const std::uint64_t held = unsavedTake->samples.size();
+    EXPECT_EQ(held, 9600 * source.packetsServed) << "a packet lost at the end";
+    if (budget) {
+      // Stopped at the first block past the budget.
+      EXPECT_GT(2 * held, 1u << 20);
+      EXPECT_LE(2 * held, (1u << 20) + 2 * SampleTake::BLOCK_SAMPLES + 2 * 9600);
+      EXPECT_TRUE(isRecording.load()) << "ended by a Stop, not by the budget";
+    } else {
+      EXPECT_EQ(source.packetsServed, 200u) << "ended before Stop";
+    }
+    for (std::uint64_t i = unsavedTake->samples.Start(); i < held;) {
+      const auto part = unsavedTake->samples.Samples(i, held);
+      for (std::size_t k = 0; k < part.size(); ++k) ASSERT_EQ(part[k], Generated(i + k)) << i + k;
+      i += part.size();
+    }
+    ExpectEndedCleanly();
+    ++ran;
+  }
+  EXPECT_EQ(ran, 2);
+}
+
 // With the program's own timing the header covers what capture gave within
 // about a second, and what it covers leaves memory, block by block.
 TEST_F(RecordingThread, WriterCommitsEachSecondAndGivesBackWhatItCommitted) {

@@ -82,7 +82,7 @@ class WavFile : public ::testing::Test {
   // memory holds them from heldFrom on.
   static UnsavedTake Take(const std::vector<std::int16_t>& samples, std::int32_t rate, std::int32_t channels,
                           std::uint64_t inFile = 0, std::uint64_t heldFrom = 0, std::wstring partial = {}) {
-    UnsavedTake take{{}, inFile, rate, channels, {}, partial, false, {}};
+    UnsavedTake take{{}, inFile, rate, channels, {}, partial, false, {}, false};
     take.samples.Append(samples);
     take.samples.Release(heldFrom);
     return take;

@@ -8,6 +8,7 @@
 #include <thread>
 #include <utility>
 
+#include "capture/memory_left.h"
 #include "capture/system_awake.h"
 #include "state/recorder_state.h"
 
@@ -60,6 +61,9 @@ std::unique_ptr<AudioSource> CreateDefaultAudioSource() { return testAudioSource
 
 // Tests that need a volume with a largest file give their own FileCalls.
 std::uint64_t LargestFileOnVolume(int) { return UINT64_MAX; }
+
+// Tests that run out of memory give their own RecordingLimits::memoryLeft.
+std::uint64_t MemoryLeft() { return UINT64_MAX; }
 
 std::atomic<int> threadsKeepingSystemAwake{0};
 
