@@ -5,6 +5,14 @@
 
 #include "state/recorder_state.h"
 
+bool CommitDue(std::uint64_t uncoveredBytes, std::uint64_t byteRate, const WriterTiming& timing) {
+  if (uncoveredBytes == 0) return false;
+  const auto ahead = std::max<std::int64_t>((timing.commitInterval - timing.appendInterval).count(), 0);
+  // Counted in the take's own time, from its newest sample: how long a
+  // commit took or when the last one was does not matter.
+  return uncoveredBytes * 1000 >= byteRate * static_cast<std::uint64_t>(ahead);
+}
+
 TakeWriter::TakeWriter(GrowingWavFile& wavFile, SampleTake& samples, WindowHandle target, WriterTiming times,
                        FileError failed)
     : file(wavFile), take(samples), window(target), timing(times), error(failed), fileFailed(static_cast<bool>(failed)) {}
@@ -31,7 +39,6 @@ FileError TakeWriter::Finish() {
 }
 
 void TakeWriter::Run() {
-  using Clock = std::chrono::steady_clock;
   std::uint64_t written = 0;  // samples in the file
   // What the disk holds safely leaves memory; the free space is read at
   // the same moments, as the disk has just been asked anyway.
@@ -45,7 +52,6 @@ void TakeWriter::Run() {
   // The empty take's header reaches the disk before any sample.
   if (!error) error = file.Commit();
   if (!error) committed();
-  auto lastCommit = Clock::now();
   for (bool last = !!error; !last;) {
     {
       std::unique_lock lock(mutex);
@@ -57,12 +63,9 @@ void TakeWriter::Run() {
       error = file.Append(samples);
       written += samples.size();
     }
-    // Due at the append nearest the interval, so that the file never
-    // holds much more than an interval's samples past its header.
-    if (!error && !last && Clock::now() - lastCommit + timing.appendInterval / 2 >= timing.commitInterval) {
+    if (!error && !last && CommitDue(file.DataBytes() - file.CommittedBytes(), file.ByteRate(), timing)) {
       error = file.Commit();
       if (!error) committed();
-      lastCommit = Clock::now();
     }
     if (error) break;
   }

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 
@@ -14,10 +15,17 @@
 struct WriterTiming {
   // What capture has added is appended to the file this often.
   std::chrono::milliseconds appendInterval{250};
-  // The header's sizes and the disk catch up with the file this often: a
-  // crash or a power cut loses at most about this much of the take.
+  // The header's sizes and the disk catch up with the file whenever it
+  // would otherwise trail the newest sample by more than this at the next
+  // append: a crash or a power cut loses at most about this much of the
+  // take, however slow the disk's commits are.
   std::chrono::milliseconds commitInterval{1000};
 };
+
+// Whether the writer commits after an append that leaves uncoveredBytes of
+// samples past the header: once they hold commitInterval less one
+// appendInterval of the take, at byteRate.
+bool CommitDue(std::uint64_t uncoveredBytes, std::uint64_t byteRate, const WriterTiming& timing);
 
 // Writes a take into its file while it is being recorded, on a thread of its
 // own behind capture. It reads only what the take already holds, so the

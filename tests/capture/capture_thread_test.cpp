@@ -701,6 +701,29 @@ TEST_F(RecordingThread, WriterCommitsEachSecondAndGivesBackWhatItCommitted) {
   EXPECT_FALSE(writer.Finish());
 }
 
+// A commit is due once the header would trail the newest sample by more
+// than the commit interval at the next append: counted in the take's own
+// samples, so that slow commits do not stretch it.
+TEST(WriterTiming, CommitIsDueFromTheUncoveredSamplesAlone) {
+  const WriterTiming program;  // appends every 250 ms, the header at most a second behind
+  const struct {
+    std::uint64_t bytes, byteRate;
+    WriterTiming timing;
+    bool due;
+  } rows[] = {{0, 192000, program, false},          {143999, 192000, program, false},
+              {144000, 192000, program, true},      {50'000'000, 192000, program, true},
+              {575999, 768000, program, false},     {576000, 768000, program, true},  // 192 kHz stereo
+              {1, 192000, {250ms, 250ms}, true},    {0, 192000, {250ms, 250ms}, false},
+              {1, 192000, {10s, 250ms}, true},      {9599, 192000, {5ms, 55ms}, false},
+              {9600, 192000, {5ms, 55ms}, true}};
+  int ran = 0;
+  for (const auto& r : rows) {
+    EXPECT_EQ(CommitDue(r.bytes, r.byteRate, r.timing), r.due) << "row " << ran;
+    ++ran;
+  }
+  EXPECT_EQ(ran, 11);
+}
+
 // No single code page holds umlauts, kanji and Cyrillic together: in the
 // Windows build this proves the path reaches the file system as UTF-16, not
 // through the ANSI code page.

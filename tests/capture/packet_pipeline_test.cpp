@@ -341,20 +341,23 @@ TEST_F(PacketPipeline, Levels) {
 }
 
 // A packet's largest magnitude is held for a second and a half of the take
-// (150 packets of 480 frames at 48 kHz); a packet with a sample within 0.01
-// dB of full scale clips, and counts once.
+// (150 packets of 480 frames at 48 kHz), counted in frames whatever the
+// channels; a packet with a sample within 0.01 dB of full scale clips, and
+// counts once.
 TEST_F(PacketPipeline, PeakIsHeldAndClippedPacketsAreCounted) {
   ASSERT_TRUE(Process(Pcm16Packet({0, 32733, 0, 0}, 2), Pcm16Format(2, 48000)));
   EXPECT_EQ(std::pair(peakLevel.load(), clippedPackets.load()), std::pair(32733.0f / 32768.0f, 0u));
   ASSERT_TRUE(Process(Pcm16Packet({0, 0, -32734, 0}, 2), Pcm16Format(2, 48000)));
   EXPECT_EQ(std::pair(peakLevel.load(), clippedPackets.load()), std::pair(32734.0f / 32768.0f, 1u));
-  StartLevelMeter();
-  for (int p = 0; p <= 150; ++p) {
-    EXPECT_EQ(peakLevel.load(), p == 0 ? 0.0f : p < 150 ? 0.5f : 8.0f / 32768.0f) << p;
-    ASSERT_TRUE(Process(Pcm16Packet(std::vector<std::int16_t>(480, p == 0 ? 16384 : p == 150 ? -32768 : 8), 1),
-                        Pcm16Format(1, 48000)));
+  for (const std::uint16_t channels : {std::uint16_t{1}, std::uint16_t{2}}) {
+    StartLevelMeter();
+    for (int p = 0; p <= 150; ++p) {
+      EXPECT_EQ(peakLevel.load(), p == 0 ? 0.0f : p < 150 ? 0.5f : 8.0f / 32768.0f) << channels << " " << p;
+      const std::vector<std::int16_t> samples(480u * channels, p == 0 ? 16384 : p == 150 ? -32768 : 8);
+      ASSERT_TRUE(Process(Pcm16Packet(samples, channels), Pcm16Format(channels, 48000)));
+    }
+    EXPECT_EQ(std::pair(peakLevel.load(), clippedPackets.load()), std::pair(1.0f, 1u));
   }
-  EXPECT_EQ(std::pair(peakLevel.load(), clippedPackets.load()), std::pair(1.0f, 1u));
 }
 
 TEST_F(PacketPipeline, EmptyPacketOnlyPostsTheRepaint) {
