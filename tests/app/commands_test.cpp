@@ -213,6 +213,21 @@ class Commands : public ::testing::Test {
 
   std::wstring PathOf(const char* name) const { return (dir / name).wstring(); }
 
+#ifdef __linux__
+  // Start, recording into path on a disk that takes 4000 bytes of it: the
+  // file stops part-way, a regular file that holds the take's beginning.
+  bool StartRecordingIntoAShortFile(const std::wstring& path) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    const rlimit small{4000, limit.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &small);
+    const bool started = StartRecordingTo(path, L"(not saved: file too large)");
+    setrlimit(RLIMIT_FSIZE, &limit);
+    return started;
+  }
+#endif
+
   FakeWindow window;
   std::size_t handled = 0;      // posted messages handed to their handlers
   std::vector<bool> delivered;  // by index in the posted log
@@ -672,13 +687,7 @@ TEST_F(Commands, SessionEndDuringASaveOfTheRestSaysWhereEachPartIs) {
   GTEST_SKIP() << "needs RLIMIT_FSIZE";
 #else
   const std::wstring path = PathOf("take.wav"), kept = PathOf("kept.wav");
-  std::signal(SIGXFSZ, SIG_IGN);
-  rlimit limit{};
-  getrlimit(RLIMIT_FSIZE, &limit);
-  const rlimit small{4000, limit.rlim_max};
-  setrlimit(RLIMIT_FSIZE, &small);
-  ASSERT_TRUE(StartRecordingTo(path, L"(not saved: file too large)")) << testing::PrintToString(window.statuses);
-  setrlimit(RLIMIT_FSIZE, &limit);
+  ASSERT_TRUE(StartRecordingIntoAShortFile(path)) << testing::PrintToString(window.statuses);
   window.yesNo = {Answer::Yes};
   window.answers = {kept};
   window.whileDialogOpen = [&] { fs::remove(path); };  // the stick is pulled
@@ -704,13 +713,7 @@ TEST_F(Commands, RestSavedOverThePartialFileGoesBesideIt) {
   GTEST_SKIP() << "needs RLIMIT_FSIZE";
 #else
   const std::wstring path = PathOf("take.wav"), rest = PathOf("take (rest).wav");
-  std::signal(SIGXFSZ, SIG_IGN);
-  rlimit limit{};
-  getrlimit(RLIMIT_FSIZE, &limit);
-  const rlimit small{4000, limit.rlim_max};
-  setrlimit(RLIMIT_FSIZE, &small);
-  ASSERT_TRUE(StartRecordingTo(path, L"(not saved: file too large)")) << testing::PrintToString(window.statuses);
-  setrlimit(RLIMIT_FSIZE, &limit);
+  ASSERT_TRUE(StartRecordingIntoAShortFile(path)) << testing::PrintToString(window.statuses);
   window.yesNo = {Answer::Yes};
   window.answers = {path};
   std::string beginning;

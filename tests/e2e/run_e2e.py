@@ -474,21 +474,31 @@ def start_recording(session, path, tone):
     return time.monotonic()
 
 
+def stopped_take_then_start(session, seconds, path):
+    """A take of the 1000 Hz tone stopped after seconds, then the next
+    recording started into path; returns the seconds the stopped take lost
+    (Wine's capture latency), for a take that ends otherwise to be compared
+    with."""
+    stopped = session.dir / "stopped.wav"
+    started = start_recording(session, stopped, 1000)
+    time.sleep(seconds)
+    session.driver("click", "stop")
+    ordinary = time.monotonic() - started
+    session.wait_for_status(saved_to(windows_path(stopped)), '"Saved to: " and the path')
+    by_stop = read_wav(stopped)[0]
+    session.driver("click", "start")
+    session.driver("save-as", windows_path(path))
+    session.wait_for_status(lambda s: s.startswith("Recording... "), '"Recording..."')
+    return ordinary - by_stop.nframes / by_stop.framerate
+
+
 def case_session_end(session):
     """Windows ends the session during a recording: the take is in its file,
     whole and with a header that describes it, before the program ends, and
     it holds as much as a take of the same length ended by Stop in the same
     run (both lose Wine's capture latency, and no more)."""
-    stopped = session.dir / "stopped.wav"
-    started = start_recording(session, stopped, 1000)
-    time.sleep(4.0)
-    session.driver("click", "stop")
-    ordinary = time.monotonic() - started
-    session.wait_for_status(saved_to(windows_path(stopped)), '"Saved to: " and the path')
+    lost_by_stop = stopped_take_then_start(session, 4.0, session.dir / "shutdown.wav")
     path = session.dir / "shutdown.wav"
-    session.driver("click", "start")
-    session.driver("save-as", windows_path(path))
-    session.wait_for_status(lambda s: s.startswith("Recording... "), '"Recording..."')
     started = time.monotonic()
     time.sleep(4.0)
     recorded = time.monotonic() - started
@@ -496,8 +506,7 @@ def case_session_end(session):
                    stdout=session.log, stderr=subprocess.STDOUT)
     check(session.wait_for_exit() == 0, "exit code is not 0")
     check_wav(path, session, 1000, recorded)
-    by_stop, by_end = (read_wav(p)[0] for p in (stopped, path))
-    lost_by_stop = ordinary - by_stop.nframes / by_stop.framerate
+    by_end = read_wav(path)[0]
     lost_by_end = recorded - by_end.nframes / by_end.framerate
     session.log.write(f"lost {lost_by_stop:.2f} s at Stop, {lost_by_end:.2f} s at the session's end\n")
     check(lost_by_end <= lost_by_stop + 0.5,
@@ -697,18 +706,8 @@ def case_killed_while_recording(session):
     without any repair, holding the tone and all but about the last second
     of what a take of the same length ended by Stop in the same run holds
     (both lose Wine's capture latency)."""
-    stopped = session.dir / "stopped.wav"
-    started = start_recording(session, stopped, 1000)
-    time.sleep(6.0)
-    session.driver("click", "stop")
-    ordinary = time.monotonic() - started
-    session.wait_for_status(saved_to(windows_path(stopped)), '"Saved to: " and the path')
-    by_stop = read_wav(stopped)[0]
-    lost_by_stop = ordinary - by_stop.nframes / by_stop.framerate
     path = session.dir / "killed.wav"
-    session.driver("click", "start")
-    session.driver("save-as", windows_path(path))
-    session.wait_for_status(lambda s: s.startswith("Recording... "), '"Recording..."')
+    lost_by_stop = stopped_take_then_start(session, 6.0, path)
     started = time.monotonic()
     time.sleep(6.0)
     os.killpg(session.app.pid, signal.SIGKILL)
