@@ -33,6 +33,22 @@ void EnsureWindowTable() {
   }
 }
 
+PrecisePeak PrecisePeakOf(std::span<const float> magnitudes, std::size_t bin, double rate, double fullScale) {
+  const auto db = [&](std::size_t k) { return 20.0 * std::log10(std::max(static_cast<double>(magnitudes[k]), 1e-30)); };
+  const double binHz = rate / static_cast<double>(FFT_SIZE);
+  if (!(magnitudes[bin] > 0.0f)) return {static_cast<double>(bin) * binHz, -1e300};
+  const double top = db(bin) - 20.0 * std::log10(fullScale);
+  if (bin == 0 || bin + 1 >= magnitudes.size()) return {static_cast<double>(bin) * binHz, top};
+  const double below = db(bin - 1), at = db(bin), above = db(bin + 1);
+  const double curvature = below - 2.0 * at + above;
+  if (!(curvature < 0.0)) return {static_cast<double>(bin) * binHz, top};
+  const double p = std::clamp(0.5 * (below - above) / curvature, -0.5, 0.5);
+  // The parabola's vertex rises above the Blackman lobe's top by this much
+  // in dB at p bins from a bin (fitted to the lobe at p = 0.25 and 0.5).
+  const double bias = 0.461 * p * p - 0.388 * p * p * p * p;
+  return {(static_cast<double>(bin) + p) * binHz, top - 0.25 * (below - above) * p - bias};
+}
+
 void FftInPlace(std::span<float> re, std::span<float> im) {
   const std::size_t n = re.size();
   assert(n <= FFT_SIZE && (n & (n - 1)) == 0 && im.size() == n);
@@ -76,6 +92,13 @@ void AnalyseFrame(const std::int16_t* samples, std::size_t count, std::int32_t r
     maximum = largest;
     while (magnitudes[peakBin] != largest) ++peakBin;
   }
+  // The window's sum over two: what a full-scale sine on its bin gives.
+  static const double fullScale = [] {
+    double sum = 0.0;
+    for (const float w : windowTable) sum += static_cast<double>(w);
+    return sum / 2.0;
+  }();
+  const PrecisePeak precise = PrecisePeakOf(magnitudes, peakBin, static_cast<double>(rate), fullScale);
   kernels.divide(magnitudes.data(), SPECTRUM_BINS, maximum);
 
   const float peak =
@@ -86,6 +109,7 @@ void AnalyseFrame(const std::int16_t* samples, std::size_t count, std::int32_t r
     // Exchanged, not copied: the lock is held for a moment, and this
     // thread's buffer takes over the previous spectrum's storage.
     spectrum.swap(magnitudes);
+    spectrumLevels = {static_cast<float>(static_cast<double>(maximum) / fullScale), precise.hz, precise.dbfs};
   }
   PostNotification(mainWindow, WM_UPDATE_VISUALS);
 }

@@ -282,6 +282,7 @@ void OnStart(WindowOps& window) {
   {
     std::lock_guard lock(spectrumMutex);
     spectrum.clear();
+    spectrumLevels = {};
   }
 
   phase = Phase::ChoosingFile;

@@ -34,6 +34,7 @@ std::optional<UnsavedTake> unsavedTake;
 std::wstring outputPath = L"output.wav";
 std::deque<std::int16_t> leftDisplay;
 std::vector<float> spectrum;
+SpectrumLevels spectrumLevels;
 std::vector<float> windowTable;
 std::queue<AnalysisFrame, std::deque<AnalysisFrame>> frameQueue;
 std::thread analysisThread;

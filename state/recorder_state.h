@@ -152,6 +152,18 @@ extern std::deque<std::int16_t> leftDisplay;
 // Guarded by spectrumMutex. Writer: analysis worker (replaced whole) and UI
 // thread (emptied at Start). Reader: spectrum panel (copies it).
 extern std::vector<float> spectrum;
+// How the spectrum's normalised values read in dBFS, and its strongest
+// tone placed between bins. Guarded by spectrumMutex; written with
+// spectrum (analysis worker; emptied with it at Start), read by the
+// spectrum panel.
+struct SpectrumLevels {
+  // A value times this is the amplitude, relative to full scale, of a sine
+  // centred on its bin: 20 log10 of it is dBFS. 0 before any analysis.
+  float toFullScale = 0.0f;
+  double peakHz = 0.0;      // the peak from the three top bins, to a hundredth of a bin
+  double peakDbfs = -1e300;  // its level; -1e300 before any analysis, or for silence
+};
+extern SpectrumLevels spectrumLevels;
 // Analysis worker only; workers never overlap. Filled once per process.
 extern std::vector<float> windowTable;
 // Guarded by queueMutex. Producer: recording thread (at most 4 frames).

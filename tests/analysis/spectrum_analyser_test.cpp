@@ -32,6 +32,16 @@ std::vector<std::int16_t> Cosine(double cyclesPerFrame, double amplitude = 32767
   return frame;
 }
 
+// A sine of the amplitude (1 is full scale) at the frequency, rounded to 16 bits.
+std::vector<std::int16_t> Sine(double hz, double rate, double amplitude) {
+  std::vector<std::int16_t> frame(FFT_SIZE);
+  for (std::size_t i = 0; i < FFT_SIZE; ++i) {
+    frame[i] = static_cast<std::int16_t>(
+        std::lround(32768.0 * amplitude * std::sin(2.0 * std::numbers::pi * hz * static_cast<double>(i) / rate)));
+  }
+  return frame;
+}
+
 std::vector<float> Spectrum() {
   std::lock_guard lock(spectrumMutex);
   return spectrum;
@@ -183,6 +193,38 @@ TEST_F(SpectrumAnalyser, ShortFramesAreZeroFilledAndLongOnesCut) {
   const auto exact = Spectrum();
   AnalyseFrame(longer.data(), longer.size(), 48000);
   EXPECT_EQ(Spectrum(), exact);
+}
+
+// A steady tone anywhere between two bins, at 48 and 192 kHz: its
+// frequency within 0.01 of a bin, its level within 0.02 dB, from the three
+// bins around the top; a sine of a quarter of full scale on its bin reads
+// -12.04 dBFS on the spectrum's own scale too.
+TEST_F(SpectrumAnalyser, PrecisePeakAndDbfsOfATone) {
+  const double quarter = 20.0 * std::log10(0.25);  // -12.04 dBFS
+  int ran = 0;
+  for (const int rate : {48000, 192000}) {
+    const double binHz = rate / 65536.0;
+    for (const double offset : {0.0, 0.05, 0.13, 0.25, 0.31, 0.4, 0.47, 0.5}) {
+      SCOPED_TRACE(testing::Message() << rate << " Hz, " << offset << " bin");
+      const double hz = (1201.0 + offset) * binHz;
+      const auto frame = Sine(hz, rate, 0.25);
+      AnalyseFrame(frame.data(), frame.size(), rate);
+      std::lock_guard lock(spectrumMutex);
+      EXPECT_NEAR(spectrumLevels.peakHz, hz, 0.01 * binHz);
+      EXPECT_NEAR(spectrumLevels.peakDbfs, quarter, 0.02) << "the window's bias left in";
+      if (offset == 0.0) {
+        EXPECT_NEAR(20.0 * std::log10(spectrum[1201] * spectrumLevels.toFullScale), quarter, 0.1);
+        EXPECT_FLOAT_EQ(peakFrequencyHz.load(), static_cast<float>(1201 * binHz)) << "the bin's centre, as ever";
+      }
+      ++ran;
+    }
+  }
+  EXPECT_EQ(ran, 16);
+  // Silence: no level.
+  const std::vector<std::int16_t> silence(FFT_SIZE);
+  AnalyseFrame(silence.data(), silence.size(), 48000);
+  std::lock_guard lock(spectrumMutex);
+  EXPECT_EQ(spectrumLevels.peakDbfs, -1e300);
 }
 
 }  // namespace

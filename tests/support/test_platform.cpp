@@ -98,6 +98,7 @@ void ResetSharedState() {
   {
     std::lock_guard lock(spectrumMutex);
     spectrum.clear();
+    spectrumLevels = {};
   }
   {
     std::lock_guard lock(queueMutex);
