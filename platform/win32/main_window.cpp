@@ -10,6 +10,7 @@
 
 #include "app/commands.h"
 #include "display/panels.h"
+#include "display/window_layout.h"
 #include "platform/win32/gdi_painter.h"
 #include "platform/win32/recording_devices.h"
 #include "platform/win32/win32_handles.h"
@@ -49,22 +50,28 @@ struct ControlSpec {
   const wchar_t* className;
   const wchar_t* text;
   DWORD style;
-  int x, y, width, height;
+  ControlBox box;
   unsigned id;
+  Grows grows;
 };
 
 // Tab moves between the buttons; Space and Enter press the focused one.
+// The status line and the panels grow with the window, the spectrum in
+// height too.
 const ControlSpec CONTROLS[] = {
-    {&startButton, L"BUTTON", L"Start Recording", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 20, 20, 140, 30, ID_START},
-    {&stopButton, L"BUTTON", L"Stop", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 180, 20, 80, 30, ID_STOP},
-    // Opens the menu of recording devices; right-aligned with the panels.
-    {&deviceButton, L"BUTTON", L"Microphone", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 280, 20, 80, 30, ID_DEVICE},
+    {&startButton, L"BUTTON", L"Start Recording", WS_CHILD | WS_VISIBLE | WS_TABSTOP, {20, 20, 140, 30}, ID_START,
+     Grows::No},
+    {&stopButton, L"BUTTON", L"Stop", WS_CHILD | WS_VISIBLE | WS_TABSTOP, {180, 20, 80, 30}, ID_STOP, Grows::No},
+    // Opens the menu of recording devices; right-aligned with the panels at the first size.
+    {&deviceButton, L"BUTTON", L"Microphone", WS_CHILD | WS_VISIBLE | WS_TABSTOP, {280, 20, 80, 30}, ID_DEVICE,
+     Grows::No},
     // One line; a path too long for it loses folders, never its file name or
     // what follows; an & in a path is not a mnemonic.
-    {&statusLabel, L"STATIC", L"Ready", WS_CHILD | WS_VISIBLE | SS_PATHELLIPSIS | SS_NOPREFIX, 20, 60, 340, 20, 0},
-    {&levelPanel, L"STATIC", nullptr, OWNER_DRAWN_PANEL, 20, 90, 340, 20, ID_LEVEL},
-    {&waveformPanel, L"STATIC", nullptr, OWNER_DRAWN_PANEL, 20, 120, 340, 40, ID_WAVEFORM},
-    {&spectrumPanel, L"STATIC", nullptr, OWNER_DRAWN_PANEL, 20, 170, 340, 40, ID_SPECTRUM},
+    {&statusLabel, L"STATIC", L"Ready", WS_CHILD | WS_VISIBLE | SS_PATHELLIPSIS | SS_NOPREFIX, {20, 60, 340, 20}, 0,
+     Grows::InWidth},
+    {&levelPanel, L"STATIC", nullptr, OWNER_DRAWN_PANEL, {20, 90, 340, 20}, ID_LEVEL, Grows::InWidth},
+    {&waveformPanel, L"STATIC", nullptr, OWNER_DRAWN_PANEL, {20, 120, 340, 40}, ID_WAVEFORM, Grows::InWidth},
+    {&spectrumPanel, L"STATIC", nullptr, OWNER_DRAWN_PANEL, {20, 170, 340, 40}, ID_SPECTRUM, Grows::InWidthAndHeight},
 };
 
 // The window's DPI: GetDpiForWindow where Windows has it (10, 1607 on), the
@@ -84,20 +91,66 @@ int WindowDpi(HWND window) {
 
 void CreateControls(HWND window) {
   for (const ControlSpec& control : CONTROLS) {
-    *control.handle = CreateWindowExW(
-        0, control.className, control.text, control.style, ScaleToDpi(control.x, windowDpi),
-        ScaleToDpi(control.y, windowDpi), ScaleToDpi(control.width, windowDpi), ScaleToDpi(control.height, windowDpi),
-        window, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(control.id)), nullptr, nullptr);
+    const ControlBox box = LaidOut(control.box, Grows::No, {}, windowDpi);
+    *control.handle = CreateWindowExW(0, control.className, control.text, control.style, box.x, box.y, box.width,
+                                      box.height, window, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(control.id)),
+                                      nullptr, nullptr);
   }
 }
 
-// The window moved to a screen of another DPI: every control to its place there.
-void LayoutControls() {
+// The window was resized, or moved to a screen of another DPI: every
+// control to its place for the window's size there.
+void LayoutControls(HWND window) {
+  RECT outer{}, client{};
+  GetWindowRect(window, &outer);
+  GetClientRect(window, &client);
+  const Growth growth =
+      GrowthOf(outer.right - outer.left, outer.bottom - outer.top, client.right, client.bottom, windowDpi);
   for (const ControlSpec& control : CONTROLS) {
-    SetWindowPos(*control.handle, nullptr, ScaleToDpi(control.x, windowDpi), ScaleToDpi(control.y, windowDpi),
-                 ScaleToDpi(control.width, windowDpi), ScaleToDpi(control.height, windowDpi),
-                 SWP_NOZORDER | SWP_NOACTIVATE);
+    const ControlBox box = LaidOut(control.box, control.grows, growth, windowDpi);
+    SetWindowPos(*control.handle, nullptr, box.x, box.y, box.width, box.height, SWP_NOZORDER | SWP_NOACTIVATE);
   }
+}
+
+const wchar_t* const PLACE_SETTING = L"WindowPlace";
+
+// Where the window was when it closed, for the next start.
+void RememberPlace(HWND window) {
+  WINDOWPLACEMENT placement{};
+  placement.length = sizeof placement;
+  if (!GetWindowPlacement(window, &placement)) return;
+  const RECT& r = placement.rcNormalPosition;
+  const std::wstring text = WindowPlaceText(
+      {{r.left, r.top, r.right - r.left, r.bottom - r.top}, placement.showCmd == SW_SHOWMAXIMIZED, windowDpi});
+  RegSetKeyValueW(HKEY_CURRENT_USER, SETTINGS_KEY, PLACE_SETTING, REG_SZ, text.c_str(),
+                  static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
+
+// Shows the window where it was last, on the screen nearest that place;
+// as the system places it the first time.
+void ShowInRememberedPlace(HWND window, int showCommand) {
+  wchar_t text[128] = L"";
+  DWORD bytes = sizeof text;
+  WindowPlace place;
+  if (RegGetValueW(HKEY_CURRENT_USER, SETTINGS_KEY, PLACE_SETTING, RRF_RT_REG_SZ, nullptr, text, &bytes) !=
+          ERROR_SUCCESS ||
+      !ParseWindowPlace(text, place)) {
+    ShowWindow(window, showCommand);
+    return;
+  }
+  place.box = PlaceAtDpi(place, windowDpi);
+  const RECT wanted{place.box.x, place.box.y, place.box.x + place.box.width, place.box.y + place.box.height};
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  if (GetMonitorInfoW(MonitorFromRect(&wanted, MONITOR_DEFAULTTONEAREST), &monitor)) {
+    const RECT& work = monitor.rcWork;
+    place.box = KeptOnScreen(place.box, {work.left, work.top, work.right - work.left, work.bottom - work.top});
+  }
+  WINDOWPLACEMENT placement{};
+  placement.length = sizeof placement;
+  placement.rcNormalPosition = {place.box.x, place.box.y, place.box.x + place.box.width, place.box.y + place.box.height};
+  placement.showCmd = static_cast<UINT>(place.maximised ? SW_SHOWMAXIMIZED : showCommand);
+  SetWindowPlacement(window, &placement);
 }
 
 // The system's message font (the one its message boxes use) at this DPI:
@@ -295,8 +348,17 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
                    suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
       windowDpi = HIWORD(wParam);
-      LayoutControls();
+      LayoutControls(window);
       ApplyMessageFont();
+      return 0;
+    }
+    case WM_SIZE:
+      if (wParam != SIZE_MINIMIZED && startButton != nullptr) LayoutControls(window);
+      return 0;
+    case WM_GETMINMAXINFO: {
+      // No smaller than the size it first opens at.
+      auto* limits = reinterpret_cast<MINMAXINFO*>(lParam);
+      limits->ptMinTrackSize = {ScaleToDpi(FIRST_WINDOW_WIDTH, windowDpi), ScaleToDpi(FIRST_WINDOW_HEIGHT, windowDpi)};
       return 0;
     }
     case WM_ACTIVATE:
@@ -347,6 +409,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       OnDevicesChanged(ops);
       return 0;
     case WM_DESTROY:
+      RememberPlace(window);
       StopWatchingRecordingDevices();
       OnDestroy(ops);
       return 0;
@@ -380,10 +443,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   // 400 x 270 at 96 DPI, scaled to the screen's DPI; a window that opens
   // on a screen of another DPI hears so in WM_DPICHANGED.
   const int dpi = WindowDpi(nullptr);
-  HWND window = CreateWindowExW(0, L"VelloraApp", L"Vellora", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
-                                ScaleToDpi(400, dpi), ScaleToDpi(270, dpi), nullptr, nullptr, instance, nullptr);
+  // The panels draw the whole of themselves: the window's background is
+  // not painted under them first (no flicker while resizing).
+  HWND window = CreateWindowExW(0, L"VelloraApp", L"Vellora", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT,
+                                CW_USEDEFAULT, ScaleToDpi(FIRST_WINDOW_WIDTH, dpi),
+                                ScaleToDpi(FIRST_WINDOW_HEIGHT, dpi), nullptr, nullptr, instance, nullptr);
   mainWindow = ToWindowHandle(window);
-  ShowWindow(window, showCommand);
+  ShowInRememberedPlace(window, showCommand);
   // On the screen and painted before anything asks Windows' audio service,
   // which may be slow to answer while a session starts; what OnStartup
   // says may come in a box owned by the window.

@@ -155,12 +155,13 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (command == L"rect") {
     int id = ControlId(argument);
-    HWND control = argument == L"client" ? main : argument == L"menu" ? WaitForWindow(L"#32768", nullptr)
-                                                                       : GetDlgItem(main, id);
+    HWND control = argument == L"client" || argument == L"window" ? main
+                   : argument == L"menu"                          ? WaitForWindow(L"#32768", nullptr)
+                                                                  : GetDlgItem(main, id);
     if (argument == L"menu") id = 0;
     if ((id < 0 && control != main) || !control) return Fail("no such control");
     RECT rect;
-    if (control == main) {
+    if (argument == L"client") {
       GetClientRect(main, &rect);
       MapWindowPoints(main, nullptr, reinterpret_cast<POINT*>(&rect), 2);
     } else {
@@ -233,6 +234,18 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (command == L"close") {
     PostMessageW(main, WM_CLOSE, 0, 0);
+    return 0;
+  }
+  // "window maximize", "window restore", "window W H": as the user's
+  // maximise button, restore button or drag of the frame would leave it.
+  if (command == L"window") {
+    if (argument == L"maximize" || argument == L"restore") {
+      ShowWindow(main, argument == L"maximize" ? SW_MAXIMIZE : SW_RESTORE);
+    } else {
+      const int width = _wtoi(argument.c_str());
+      const int height = argc > 3 ? _wtoi(argv[3]) : 0;
+      SetWindowPos(main, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
     return 0;
   }
   return Fail("unknown command");

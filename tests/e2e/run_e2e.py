@@ -837,6 +837,67 @@ def case_dpi_144(session):
                        env=session.env, capture_output=True, timeout=60)
 
 
+def control_places(session):
+    """Each control's left, top, width and height in the client area."""
+    client = session.rect("client")
+    places = {}
+    for name in CONTROL_PLACES:
+        left, top, right, bottom = session.rect(name)
+        places[name] = (left - client[0], top - client[1], right - left, bottom - top)
+    return places
+
+
+def grown(width, height):
+    """The controls' places at 96 DPI in a client area grown by width and
+    height past the first one: the buttons as they were, the status line
+    and the panels wider, the spectrum taller too."""
+    places = {}
+    for name, (x, y, w, h) in CONTROL_PLACES.items():
+        places[name] = (x, y, w, h) if name in ("start", "stop", "device") else (
+            x, y, w + width, h + (height if name == "spectrum" else 0))
+    return places
+
+
+def case_resize(session):
+    """The window grows: dragged larger, the status line and the panels take
+    the width and the spectrum the height too, the buttons stay; it gets no
+    smaller than its first size; maximised, it fills the screen; the next
+    start finds it where and as it was."""
+    session.start_app()
+    try:
+        first = session.rect("window")
+        check(control_places(session) == grown(0, 0), f"first size: {control_places(session)}")
+        client = session.rect("client")
+        # On the case's 800 x 600 screen.
+        session.driver("window", str(first[2] - first[0] + 250), str(first[3] - first[1] + 150))
+        check(control_places(session) == grown(250, 150), f"250 x 150 larger: {control_places(session)}")
+        session.driver("window", "200", "100")
+        now = session.rect("window")
+        check((now[2] - now[0], now[3] - now[1]) == (first[2] - first[0], first[3] - first[1]),
+              f"the window went down to {now[2] - now[0]} x {now[3] - now[1]}")
+        check(control_places(session) == grown(0, 0), "below the first size, a control moved")
+        session.driver("window", "maximize")
+        maximised = session.rect("client")
+        wide, high = (maximised[2] - maximised[0]) - (client[2] - client[0]), \
+            (maximised[3] - maximised[1]) - (client[3] - client[1])
+        check(wide > 300 and high > 250, f"maximised, the client area grew by only {wide} x {high}")
+        check(control_places(session) == grown(wide, high), f"maximised: {control_places(session)}")
+        time.sleep(1.0)  # the repaint after the maximise
+        session.screenshot("maximised")
+        session.driver("close")
+        check(session.wait_for_exit() == 0, "exit code is not 0")
+        session.start_app()
+        check(control_places(session) == grown(wide, high), "the next start did not restore the maximised window")
+        session.driver("window", "restore")
+        again = session.rect("window")
+        check(again[2] - again[0] == first[2] - first[0], f"restored to {again}, not {first}")
+        session.driver("close")
+        check(session.wait_for_exit() == 0, "exit code is not 0")
+    finally:
+        subprocess.run(["wine", "reg", "delete", r"HKCU\Software\Vellora", "/v", "WindowPlace", "/f"],
+                       env=session.env, capture_output=True, timeout=60)
+
+
 def case_choose_device(session):
     """Two microphones: the one picked from the device menu (with the mouse,
     then with the keyboard) is recorded at its own rate and channel count,
@@ -1108,6 +1169,7 @@ CASES = {
     "disk_pulled": case_disk_pulled,
     "session_end_while_asking": case_session_end_while_asking,
     "eight_channel_mic": case_eight_channel_mic,
+    "resize": case_resize,
     "installer": case_installer,
 }
 
