@@ -109,7 +109,8 @@ void AnalyseFrame(const std::int16_t* samples, std::size_t count, std::int32_t r
     // Exchanged, not copied: the lock is held for a moment, and this
     // thread's buffer takes over the previous spectrum's storage.
     spectrum.swap(magnitudes);
-    spectrumLevels = {static_cast<float>(static_cast<double>(maximum) / fullScale), precise.hz, precise.dbfs};
+    spectrumLevels = {static_cast<float>(static_cast<double>(maximum) / fullScale), precise.hz, precise.dbfs,
+                      static_cast<double>(rate)};
   }
   PostNotification(mainWindow, WM_UPDATE_VISUALS);
 }

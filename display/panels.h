@@ -60,12 +60,14 @@ struct Stroke {
 };
 
 // Text with its top-left corner at the point (its top-right corner when
-// alignRight), transparent background, in the panel's font.
+// alignRight, the middle of its top when centred), transparent background,
+// in the panel's font.
 struct Label {
   PanelPoint at;
   Colour colour = 0;
   std::wstring text;
   bool alignRight = false;
+  bool centred = false;
 };
 
 using Primitive = std::variant<FillBackground, FillSolid, Stroke, Label>;

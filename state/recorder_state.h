@@ -162,6 +162,7 @@ struct SpectrumLevels {
   float toFullScale = 0.0f;
   double peakHz = 0.0;      // the peak from the three top bins, to a hundredth of a bin
   double peakDbfs = -1e300;  // its level; -1e300 before any analysis, or for silence
+  double rate = 0.0;         // of the samples analysed; 0 before any analysis
 };
 extern SpectrumLevels spectrumLevels;
 // Analysis worker only; workers never overlap. Filled once per process.

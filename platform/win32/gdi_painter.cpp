@@ -48,7 +48,8 @@ struct Painter {
   void operator()(const Label& label) const {
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, label.colour);
-    const UINT align = SetTextAlign(dc, label.alignRight ? TA_RIGHT | TA_TOP : TA_LEFT | TA_TOP);
+    const UINT align =
+        SetTextAlign(dc, (label.centred ? TA_CENTER : label.alignRight ? TA_RIGHT : TA_LEFT) | TA_TOP);
     TextOutW(dc, label.at.x, label.at.y, label.text.c_str(), static_cast<int>(label.text.size()));
     if (align != GDI_ERROR) SetTextAlign(dc, align);
   }
