@@ -252,6 +252,7 @@ void OnCommand(WindowOps& window, unsigned id) {
 
 void OnStartup(WindowOps& window) {
   LoadDeviceChoice(window);
+  LoadSpectrumChoices(window);
   const auto rescued = window.ReadSettingsIn(RESCUED_KEY);
   if (rescued.empty()) return;
   std::wstring notice;
@@ -437,6 +438,21 @@ void OnDeviceButton(WindowOps& window) {
   const auto picked = Nested([&] { return window.ShowDeviceMenu(DeviceMenu(devices, mayChange)); });
   // The menu's own message loop may have started a recording meanwhile.
   if (mayChange && picked.Holds()) ChooseDevice(window, devices, picked.answer);
+}
+
+void OnSpectrumMenu(WindowOps& window, int x, int y) {
+  const auto picked = Nested([&] { return window.ShowSpectrumMenu(SpectrumMenu(spectrumChoices), x, y); });
+  // The view's choices do not depend on the phase: only a window that has
+  // gone takes none.
+  if (picked.closed) return;
+  switch (ApplySpectrumPick(spectrumChoices, picked.answer)) {
+    case SpectrumPick::Changed:
+      SaveSpectrumChoices(window);
+      window.InvalidatePanels();
+      break;
+    case SpectrumPick::Copy: window.CopyText(spectrumView.SpectrumText()); break;
+    case SpectrumPick::Nothing: break;
+  }
 }
 
 void OnDevicesChanged(WindowOps& window) {

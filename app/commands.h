@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/device_choice.h"
+#include "app/spectrum_menu.h"
 #include "state/recorder_state.h"
 
 constexpr unsigned ID_START = 1;
@@ -66,6 +67,13 @@ class WindowOps {
   // TrackPopupMenu below the device button, with TPM_RETURNCMD: the index
   // of the entry picked, or -1. Runs a message loop of its own meanwhile.
   virtual int ShowDeviceMenu(const std::vector<DeviceMenuItem>& items) = 0;
+  // TrackPopupMenu with TPM_RETURNCMD at the screen point, or below the
+  // spectrum panel's top-left corner for (-1, -1) (the keyboard's menu
+  // key): the index of the entry picked, or -1. Runs a message loop of its
+  // own meanwhile.
+  virtual int ShowSpectrumMenu(const std::vector<SpectrumMenuItem>& items, int x, int y) = 0;
+  // OpenClipboard, EmptyClipboard and SetClipboardData(CF_UNICODETEXT).
+  virtual void CopyText(const std::wstring& text) = 0;
 };
 
 // Handlers of the user-interface thread, one per message or command.
@@ -88,6 +96,9 @@ void OnDeviceButton(WindowOps& window);
 // WM_DEVICES_CHANGED: a recording device came or went, or Windows' default
 // changed.
 void OnDevicesChanged(WindowOps& window);
+// The spectrum's context menu (WM_CONTEXTMENU over it) at the screen
+// point, (-1, -1) from the keyboard.
+void OnSpectrumMenu(WindowOps& window, int x, int y);
 void OnClose(WindowOps& window);
 void OnDestroy(WindowOps& window);
 // WM_ENDSESSION: when the session really ends, the recording is written,

@@ -157,6 +157,14 @@ std::wstring DbfsText(float peak) {
   return std::wcscmp(text, L"-0.0 dBFS") == 0 ? L"0.0 dBFS" : text;
 }
 
+std::wstring LevelAccessibleText(float peak, bool clipped) {
+  return L"Level: peak " + DbfsText(peak) + (clipped ? L", clipped" : L"");
+}
+
+std::wstring CurrentLevelAccessibleText() {
+  return LevelAccessibleText(peakLevel.load(), clippedPackets.load() != 0);
+}
+
 PanelDrawing LevelPanel(PanelRect rect, float level, float peak, bool clipped, int dpi) {
   PanelDrawing drawing;
   drawing.primitives.push_back(FillBackground{rect});

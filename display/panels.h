@@ -85,6 +85,10 @@ int ScaleToDpi(int value, int dpi);
 // A peak magnitude (1 is full scale) as the level panel labels it:
 // "-6.0 dBFS", "-inf dBFS" for silence.
 std::wstring DbfsText(float peak);
+// The level panel's text for screen readers: "Level: peak -12.0 dBFS",
+// with ", clipped" while the clip light is on; from the shared state.
+std::wstring LevelAccessibleText(float peak, bool clipped);
+std::wstring CurrentLevelAccessibleText();
 
 // The panels drawn in rect, in a window of the given DPI: pen widths, the
 // clip light and the labels' offsets are their 96-DPI values scaled;

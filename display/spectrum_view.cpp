@@ -201,7 +201,9 @@ std::optional<std::wstring> SpectrumView::CursorText() const {
   auto nearest = next == geometry.curve.end() ? next - 1 : next;
   if (next != geometry.curve.begin() && next != geometry.curve.end() && x - (next - 1)->x < next->x - x) nearest = next - 1;
   const float value = pointValues[static_cast<std::size_t>(nearest - geometry.curve.begin())];
-  return CursorReadout(geometry.frequency.ToHz(x), ToDbfs(static_cast<double>(value) * shownLevels.toFullScale));
+  // The column's middle: it covers the frequencies up to its next one.
+  return CursorReadout(geometry.frequency.ToHz(x + 0.5),
+                       ToDbfs(static_cast<double>(value) * shownLevels.toFullScale));
 }
 
 std::wstring SpectrumView::AccessibleText() const {

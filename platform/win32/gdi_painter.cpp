@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "app/spectrum_menu.h"
 #include "display/panels.h"
 
 namespace {
@@ -49,7 +50,7 @@ struct Painter {
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, label.colour);
     const UINT align =
-        SetTextAlign(dc, (label.centred ? TA_CENTER : label.alignRight ? TA_RIGHT : TA_LEFT) | TA_TOP);
+        SetTextAlign(dc, static_cast<UINT>(label.centred ? TA_CENTER : label.alignRight ? TA_RIGHT : TA_LEFT) | TA_TOP);
     TextOutW(dc, label.at.x, label.at.y, label.text.c_str(), static_cast<int>(label.text.size()));
     if (align != GDI_ERROR) SetTextAlign(dc, align);
   }
@@ -148,5 +149,9 @@ BOOL DrawWaveformPanel(const DRAWITEMSTRUCT* item, int dpi) {
 }
 
 BOOL DrawSpectrumPanel(const DRAWITEMSTRUCT* item, int dpi) {
-  return Paint(spectrumImage, item, CurrentSpectrumPanel(ToPanelRect(item->rcItem), dpi));
+  // The labels' room from the panel's own font.
+  TEXTMETRICW metrics{};
+  TextSize text;
+  if (GetTextMetricsW(item->hDC, &metrics)) text = {static_cast<int>(metrics.tmAveCharWidth), static_cast<int>(metrics.tmHeight)};
+  return Paint(spectrumImage, item, spectrumView.DrawCurrent(ToPanelRect(item->rcItem), spectrumChoices, text, dpi));
 }

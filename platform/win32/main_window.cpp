@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <windowsx.h>
 
 #include <commdlg.h>
 #include <knownfolders.h>
@@ -6,6 +7,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <optional>
 #include <string>
 
 #include "app/commands.h"
@@ -313,10 +315,85 @@ class MainWindowOps final : public WindowOps {
     DestroyMenu(menu);
     return picked - 1;  // 0: nothing picked
   }
+  int ShowSpectrumMenu(const std::vector<SpectrumMenuItem>& items, int x, int y) override {
+    HMENU menu = CreatePopupMenu();
+    if (menu == nullptr) return -1;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      if (items[i].separatorBefore) AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+      MENUITEMINFOW item{};
+      item.cbSize = sizeof item;
+      item.fMask = MIIM_FTYPE | MIIM_STATE | MIIM_ID | MIIM_STRING;
+      item.fType = MFT_STRING | (items[i].radio ? MFT_RADIOCHECK : 0u);
+      item.fState = items[i].checked ? MFS_CHECKED : MFS_UNCHECKED;
+      item.wID = static_cast<UINT>(i + 1);
+      item.dwTypeData = const_cast<wchar_t*>(items[i].text.c_str());
+      InsertMenuItemW(menu, static_cast<UINT>(GetMenuItemCount(menu)), TRUE, &item);
+    }
+    if (x == -1 && y == -1) {  // from the keyboard: at the panel's corner
+      RECT panel;
+      GetWindowRect(spectrumPanel, &panel);
+      x = panel.left + ScaleToDpi(8, windowDpi);
+      y = panel.top + ScaleToDpi(8, windowDpi);
+    }
+    const int picked = static_cast<int>(
+        TrackPopupMenu(menu, TPM_RETURNCMD | TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON, x, y, 0, window, nullptr));
+    DestroyMenu(menu);
+    return picked - 1;
+  }
+  void CopyText(const std::wstring& text) override {
+    // 1. The text into memory the clipboard takes over.
+    const SIZE_T bytes = (text.size() + 1) * sizeof(wchar_t);
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
+    if (memory == nullptr) return;
+    if (void* to = GlobalLock(memory)) {
+      std::copy(text.c_str(), text.c_str() + text.size() + 1, static_cast<wchar_t*>(to));
+      GlobalUnlock(memory);
+    }
+    // 2. The clipboard emptied and given it; it is ours to free only if
+    // the clipboard did not take it.
+    if (OpenClipboard(window)) {
+      EmptyClipboard();
+      if (SetClipboardData(CF_UNICODETEXT, memory) != nullptr) memory = nullptr;
+      CloseClipboard();
+    }
+    if (memory != nullptr) GlobalFree(memory);
+  }
 
  private:
   HWND window;
 };
+
+// The panels' texts for screen readers, a few times a second, and the
+// spectrum's at once when the mouse moves over it (now).
+void UpdatePanelTexts(bool now) {
+  static ULONGLONG last = 0;
+  const ULONGLONG tick = GetTickCount64();
+  if (!now && tick - last < 250) return;
+  last = tick;
+  const auto set = [](HWND panel, const std::wstring& text) {
+    wchar_t shown[256] = L"";
+    GetWindowTextW(panel, shown, static_cast<int>(std::size(shown)));
+    if (text != shown) SetWindowTextW(panel, text.c_str());
+  };
+  set(spectrumPanel, spectrumView.AccessibleText());
+  if (!now) set(levelPanel, CurrentLevelAccessibleText());
+}
+
+// The mouse at a point of the window's client area: over the spectrum, its
+// column there; elsewhere, none.
+void MouseAt(HWND window, std::optional<POINT> at) {
+  RECT panel{};
+  GetWindowRect(spectrumPanel, &panel);
+  MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&panel), 2);
+  std::optional<int> column;
+  if (at && PtInRect(&panel, *at)) column = at->x - panel.left;
+  static std::optional<int> shown;
+  if (column == shown) return;
+  shown = column;
+  spectrumView.SetCursor(column);
+  InvalidateRect(spectrumPanel, nullptr, FALSE);
+  UpdatePanelTexts(true);
+}
 
 LRESULT DrawPanel(WPARAM id, const DRAWITEMSTRUCT* item) {
   switch (id) {
@@ -380,7 +457,34 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     }
     case WM_UPDATE_VISUALS:
       OnUpdateVisuals(ops);
+      UpdatePanelTexts(false);
       return 0;
+    case WM_MOUSEMOVE: {
+      // The panels let the mouse through to the window.
+      const POINT at{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+      TRACKMOUSEEVENT leave{sizeof leave, TME_LEAVE, window, 0};
+      TrackMouseEvent(&leave);
+      MouseAt(window, at);
+      return 0;
+    }
+    case WM_MOUSELEAVE:
+      MouseAt(window, std::nullopt);
+      return 0;
+    case WM_CONTEXTMENU: {
+      // Right-click over the spectrum, or the menu key (Shift+F10) anywhere
+      // in the window: (-1, -1).
+      const POINT at{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+      RECT panel{};
+      GetWindowRect(spectrumPanel, &panel);
+      if (at.x == -1 && at.y == -1) {
+        OnSpectrumMenu(ops, -1, -1);
+      } else if (PtInRect(&panel, at)) {
+        OnSpectrumMenu(ops, at.x, at.y);
+      } else {
+        return DefWindowProcW(window, message, wParam, lParam);
+      }
+      return 0;
+    }
     case WM_RECORDING_STARTED:
       OnRecordingStarted(ops);
       return 0;

@@ -137,6 +137,16 @@ class FakeWindow : public WindowOps {
     menus.push_back(items);
     return menuPick;
   }
+  std::vector<std::vector<SpectrumMenuItem>> spectrumMenus;  // every spectrum menu shown; the user picks spectrumPick
+  int spectrumPick = -1;
+  std::function<void()> whileMenuShown;
+  int ShowSpectrumMenu(const std::vector<SpectrumMenuItem>& items, int, int) override {
+    spectrumMenus.push_back(items);
+    if (whileMenuShown) whileMenuShown();
+    return spectrumPick;
+  }
+  std::vector<std::wstring> clipboard;
+  void CopyText(const std::wstring& text) override { clipboard.push_back(text); }
 };
 
 // The message loop of the test: hands posted notifications to their
@@ -953,6 +963,54 @@ TEST_F(Commands, ChosenDeviceIsRecordedRememberedAndGivenUpOnlyAloud) {
   const std::wstring kept = window.status.substr(0, window.status.size() - 1);
   EXPECT_EQ(window.status, kept + L"\u2026");
   EXPECT_FALSE(FitsStatusLine(L"Ready: " + window.devices[0].name.substr(0, kept.size() - 6) + L"\u2026"));
+}
+
+// The spectrum's menu: every entry with its access key, the choice shown
+// checked; a pick changes the view and is remembered for the next start,
+// freezing aside; a close while the menu is up takes nothing; the copy puts
+// the spectrum on the clipboard.
+TEST_F(Commands, SpectrumMenuChoosesTheViewAndRemembersIt) {
+  const auto shown = [&] {
+    std::wstring text;
+    for (const SpectrumMenuItem& item : window.spectrumMenus.back()) {
+      text += std::wstring(item.separatorBefore ? L"--|" : L"") + (item.checked ? L"[x]" : L"[ ]") + item.text + L"|";
+    }
+    return text;
+  };
+  OnStartup(window);
+  const struct {
+    int pick;
+    std::wstring saved;
+  } picks[] = {{1, L"linear dbfs -120 live"}, {3, L"linear normalised -120 live"}, {4, L"linear normalised -90 live"},
+               {7, L"linear normalised -90 hold"}, {8, L"linear normalised -90 hold"}, {0, L"log normalised -90 hold"},
+               {2, L"log dbfs -90 hold"}, {6, L"log dbfs -150 hold"}, {5, L"log dbfs -120 hold"}};
+  OnSpectrumMenu(window, 10, 20);
+  EXPECT_EQ(shown(), L"[x]&Logarithmic frequency|[ ]L&inear frequency|--|[x]&dBFS|[ ]&Normalised|--|[ ]-&90 dBFS|"
+                     L"[x]-1&20 dBFS|[ ]-15&0 dBFS|--|[ ]&Hold peaks|[ ]&Freeze|--|[ ]&Copy spectrum|");
+  for (const auto& p : picks) {
+    window.spectrumPick = p.pick;
+    OnSpectrumMenu(window, 10, 20);
+    EXPECT_EQ(window.settings[L"SpectrumView"], p.saved) << p.pick;
+  }
+  EXPECT_TRUE(spectrumChoices.freeze);
+  OnSpectrumMenu(window, 10, 20);
+  EXPECT_TRUE(shown().find(L"[x]&Freeze") != std::wstring::npos && shown().find(L"[x]&Hold peaks") != std::wstring::npos)
+      << testing::PrintToString(shown());
+  spectrumChoices = {};
+  OnStartup(window);
+  EXPECT_EQ(spectrumChoices, (SpectrumChoices{true, true, -120, true, false})) << "not remembered";
+  window.settings[L"SpectrumView"] = L"log dbfs -100 hold";
+  OnStartup(window);
+  EXPECT_EQ(spectrumChoices, SpectrumChoices{}) << "a spoilt setting is the defaults";
+
+  window.spectrumPick = 9;
+  OnSpectrumMenu(window, -1, -1);
+  ASSERT_EQ(window.clipboard.size(), 1u);
+  EXPECT_TRUE(window.clipboard[0].starts_with(L"Frequency (Hz)\tLevel (dBFS)\r\n"));
+  window.spectrumPick = 1;
+  window.whileMenuShown = [&] { OnClose(window); };
+  OnSpectrumMenu(window, -1, -1);
+  EXPECT_TRUE(spectrumChoices.logarithmic) << "a pick in a window that has gone";
 }
 
 }  // namespace

@@ -59,6 +59,7 @@ TEST(LevelPanel, PeakMarkLabelAndClipLight) {
     EXPECT_EQ(marks, (c.mark < 0 ? std::vector<PanelPoint>{} : std::vector<PanelPoint>{{c.mark, 0}, {c.mark, 20}}));
     const auto label = std::get<Label>(drawing.primitives.back());
     EXPECT_TRUE(label.text == c.label && label.at == (PanelPoint{330, 2}) && label.alignRight) << c.label;
+    EXPECT_EQ(LevelAccessibleText(c.peak, clipped), L"Level: peak " + std::wstring(c.label) + (clipped ? L", clipped" : L""));
     const auto fills = Only<FillSolid>(drawing);
     ASSERT_EQ(fills.size(), clipped ? 2u : 1u);
     EXPECT_EQ(std::pair(fills.back().rect.left, fills.back().colour),

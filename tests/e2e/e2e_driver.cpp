@@ -26,6 +26,8 @@
 // do it; any other exit code comes from Wine, not from this program.
 #include <windows.h>
 
+#include <algorithm>
+
 #include <cstdio>
 #include <cwchar>
 #include <string>
@@ -151,6 +153,28 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (command == L"status") {
     PrintUtf8(TextOf(GetDlgItem(main, 0)));
+    return 0;
+  }
+  // A panel's window text, as a screen reader reads it.
+  if (command == L"text") {
+    const int id = ControlId(argument);
+    if (id <= 0) return Fail("no such control");
+    PrintUtf8(TextOf(GetDlgItem(main, id)));
+    return 0;
+  }
+  // The clipboard's text: its first line and how many lines it has.
+  if (command == L"clipboard") {
+    if (!OpenClipboard(nullptr)) return Fail("the clipboard cannot be opened");
+    std::wstring text;
+    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+      if (const auto* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
+        text = chars;
+        GlobalUnlock(data);
+      }
+    }
+    CloseClipboard();
+    const std::size_t lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), L'\n'));
+    PrintUtf8(std::to_wstring(lines) + L" " + text.substr(0, text.find(L'\r')));
     return 0;
   }
   if (command == L"rect") {

@@ -191,7 +191,7 @@ class Session:
     # driver prints a message and exits with 2 whenever it fails itself, so
     # that exit came from Wine starting it (whose own messages WINEDEBUG=-all
     # silences). A command that acts is never run twice.
-    QUERIES = frozenset({"status", "rect", "buttons", "focus", "measure"})
+    QUERIES = frozenset({"status", "rect", "buttons", "focus", "measure", "text", "clipboard"})
     QUERY_ATTEMPTS = 3
 
     def driver(self, *args, timeout=30, check_exit=True):
@@ -281,6 +281,19 @@ class Session:
         return subprocess.run(["pactl", "load-module", "module-null-sink", f"sink_name={name}", f"rate={rate}",
                                f"channels={channels}", f"sink_properties=device.description={name}"],
                               env=self.env, check=True, capture_output=True, text=True, timeout=30).stdout.strip()
+
+    def play_mixed(self, tones, seconds=60):
+        """Sines of the (frequency, volume) pairs mixed, on every channel."""
+        parts = []
+        for frequency, volume in tones:
+            part = self.dir / f"part_{frequency}_{volume}.wav"
+            subprocess.run(["sox", "-D", "-n", "-r", str(self.rate), "-c", str(self.channels), "-b", "32", str(part),
+                            "synth", str(seconds), "sine", str(frequency), "vol", str(volume)], check=True)
+            parts.append(str(part))
+        mixed = self.dir / "tone_mixed.wav"
+        subprocess.run(["sox", "-D", "-m", "-v", "1", parts[0], "-v", "1", *parts[1:], "-b", "16", str(mixed)],
+                       check=True)
+        return self._spawn(["paplay", "-d", "mic", str(mixed)], env=self.env)
 
     def play_tones(self, frequencies, seconds=60):
         """A different tone on each channel of the microphone, in channel order."""

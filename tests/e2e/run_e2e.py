@@ -882,8 +882,6 @@ def case_resize(session):
             (maximised[3] - maximised[1]) - (client[3] - client[1])
         check(wide > 300 and high > 250, f"maximised, the client area grew by only {wide} x {high}")
         check(control_places(session) == grown(wide, high), f"maximised: {control_places(session)}")
-        time.sleep(1.0)  # the repaint after the maximise
-        session.screenshot("maximised")
         session.driver("close")
         check(session.wait_for_exit() == 0, "exit code is not 0")
         session.start_app()
@@ -896,6 +894,85 @@ def case_resize(session):
     finally:
         subprocess.run(["wine", "reg", "delete", r"HKCU\Software\Vellora", "/v", "WindowPlace", "/f"],
                        env=session.env, capture_output=True, timeout=60)
+
+
+def case_large_spectrum(session):
+    """Maximised, the spectrum is an analyser: a 440 Hz tone at -12 dBFS
+    with its third harmonic 50 dB below reads as such in the panel's text
+    for screen readers, the mouse over the harmonic reads its frequency and
+    level, the menu key's menu and its access keys change the view and are
+    remembered, and the spectrum copies to the clipboard as text."""
+    quarter = 10 ** (-12 / 20)
+    session.start_app()
+    try:
+        session.play_mixed([(440, quarter), (1320, quarter * 10 ** (-50 / 20))])
+        # Nearly the whole 800 x 600 screen: without a window manager Wine
+        # maximises the window but not what X shows of it.
+        session.driver("window", "790", "570")
+        session.driver("click", "start")
+        session.driver("save-as", windows_path(session.dir / "tone.wav"))
+        session.wait_for_status(lambda s: s.startswith("Recording... 0:03"), '"Recording..." for 3 s')
+        text = session.driver("text", "spectrum")
+        match = re.fullmatch(r"Spectrum: peak (\d+\.\d\d) Hz, (-?\d+\.\d) dBFS", text)
+        check(match, f"the spectrum says {text!r}")
+        check(abs(float(match[1]) - 440) < 0.5 and abs(float(match[2]) + 12) < 1.0, f"the spectrum says {text!r}")
+        level = session.driver("text", "level")
+        check(re.fullmatch(r"Level: peak -1[12]\.\d dBFS", level), f"the level panel says {level!r}")
+        # The mouse over the harmonic: the panel's plot starts 5 average
+        # characters in, and the logarithmic axis runs from 20 Hz to 24 kHz.
+        left, top, right, bottom = session.rect("spectrum")
+        plot_left, plot_right = left + 5 * 7, right - 2 * 7
+        x = plot_left + round((plot_right - plot_left) * math.log(1320 / 20) / math.log(24000 / 20))
+        # Where the labels' width puts the plot is the font's: a few columns
+        # either side of the estimate, the loudest reading.
+        readings = []
+        for dx in range(-6, 7):
+            subprocess.run(["xdotool", "mousemove", str(x + dx), str((top + bottom) // 2)], env=session.env,
+                           check=True, timeout=30)
+            deadline = time.monotonic() + 5
+            while time.monotonic() < deadline:
+                text = session.driver("text", "spectrum")
+                cursor = re.search(r"; cursor (\d+\.\d) Hz, (-?\d+\.\d|-inf) dBFS$", text)
+                if cursor and (not readings or readings[-1][2] != text):
+                    break
+                time.sleep(0.1)
+            check(cursor, f"no cursor in {text!r}")
+            readings.append((float(cursor[1]), -999.0 if cursor[2] == "-inf" else float(cursor[2]), text))
+        hz, db, text = max(readings, key=lambda r: r[1])
+        session.log.write(f"cursor readings: {readings}\n")
+        check(abs(hz - 1320) < 40 and -70 < db < -55, f"the loudest reading near 1320 Hz is {text!r}")
+        subprocess.run(["xdotool", "mousemove", str(x), str((top + bottom) // 2)], env=session.env, check=True,
+                       timeout=30)
+        time.sleep(0.5)
+        session.screenshot("large_spectrum")
+        # The menu key, then the access keys: linear, then the -90 dBFS floor.
+        window = subprocess.run(["xdotool", "search", "--name", "^Vellora$"], env=session.env, capture_output=True,
+                                text=True, check=True).stdout.split()[0]
+        for key in ("i", "9"):
+            subprocess.run(["xdotool", "windowfocus", "--sync", window], env=session.env, check=True, timeout=30)
+            subprocess.run(["xdotool", "key", "--delay", "200", "shift+F10"], env=session.env, check=True, timeout=30)
+            session.driver("rect", "menu")  # waits for it
+            subprocess.run(["xdotool", "key", "--delay", "200", key], env=session.env, check=True, timeout=30)
+            time.sleep(0.5)
+        setting = subprocess.run(["wine", "reg", "query", r"HKCU\Software\Vellora", "/v", "SpectrumView"],
+                                 env=session.env, capture_output=True, text=True, timeout=60).stdout
+        check("linear dbfs -90 live" in setting, f"the view's choices were not remembered: {setting!r}")
+        session.screenshot("linear")
+        subprocess.run(["xdotool", "mousemove", str(x), str((top + bottom) // 2), "click", "3"], env=session.env,
+                       check=True, timeout=30)
+        session.driver("rect", "menu")
+        subprocess.run(["xdotool", "key", "--delay", "200", "c"], env=session.env, check=True, timeout=30)
+        time.sleep(0.5)
+        copied = session.driver("clipboard")
+        check(copied == "32769 Frequency (Hz)\tLevel (dBFS)", f"the clipboard holds {copied!r}")
+        session.driver("click", "stop")
+        session.wait_for_status(saved_to(windows_path(session.dir / "tone.wav")), '"Saved to: " and the path')
+        session.driver("close")
+        check(session.wait_for_exit() == 0, "exit code is not 0")
+    finally:
+        for value in ("WindowPlace", "SpectrumView"):
+            subprocess.run(["wine", "reg", "delete", r"HKCU\Software\Vellora", "/v", value, "/f"],
+                           env=session.env, capture_output=True, timeout=60)
 
 
 def case_choose_device(session):
@@ -1170,6 +1247,7 @@ CASES = {
     "session_end_while_asking": case_session_end_while_asking,
     "eight_channel_mic": case_eight_channel_mic,
     "resize": case_resize,
+    "large_spectrum": case_large_spectrum,
     "installer": case_installer,
 }
 
