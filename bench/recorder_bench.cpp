@@ -23,6 +23,7 @@
 #include "capture/audio_source.h"
 #include "capture/packet_pipeline.h"
 #include "display/panels.h"
+#include "display/spectrum_view.h"
 #include "state/recorder_state.h"
 #include "support/reference_analysis.h"
 
@@ -214,6 +215,30 @@ void PanelsBench(benchmark::State& state) {
   spectrum.clear();
 }
 
+// The spectrum panel alone from a full spectrum: the compact view at its
+// first size, and the large one at 1920 x 1000, whose geometry (the axes,
+// their ticks and the map of bins to columns) is made once for its size;
+// remade, it is made again for every paint, as two sizes in turn need.
+void SpectrumPanelBench(benchmark::State& state) {
+  std::vector<float> values(SPECTRUM_BINS);
+  for (std::size_t i = 0; i < values.size(); ++i) values[i] = static_cast<float>(i % 1000) / 1000.0f;
+  spectrum = values;
+  spectrumLevels = {0.25f, 440.0, -12.0, 48000.0};
+  peakFrequencyHz.store(440.0f);
+  SpectrumView view;
+  const int which = static_cast<int>(state.range(0));
+  std::size_t paints = 0;
+  for (auto _ : state) {
+    if (which == 0) {
+      benchmark::DoNotOptimize(CurrentSpectrumPanel(PANEL_RECT));
+    } else {
+      const PanelRect large{0, 0, 1920, which == 2 && paints++ % 2 != 0 ? 999 : 1000};
+      benchmark::DoNotOptimize(view.DrawCurrent(large, {}, {7, 15}, 96));
+    }
+  }
+  spectrum.clear();
+}
+
 double TimeUnitSeconds(benchmark::TimeUnit unit) {
   switch (unit) {
     case benchmark::kNanosecond: return 1e9;
@@ -297,6 +322,8 @@ int main(int argc, char** argv) {
   Register("ProcessCapturePacket/480_six_channel_float", SixChannelFloatPacketBench, {1000});
   Register("ProcessCapturePacket/441_mono_pcm16", MonoPcmPacketBench, {1000, 200000});
   Register("Panels/level_waveform_spectrum_full", PanelsBench);
+  // 0: compact, 340 x 40; 1: large, 1920 x 1000; 2: large, its geometry remade each paint.
+  Register("Panels/spectrum", SpectrumPanelBench, {0, 1, 2});
 
   benchmark::Initialize(&argc, argv);
   RatioReporter reporter;

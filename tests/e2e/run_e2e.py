@@ -937,11 +937,11 @@ def case_large_spectrum(session):
                     break
                 time.sleep(0.1)
             check(cursor, f"no cursor in {text!r}")
-            readings.append((float(cursor[1]), -999.0 if cursor[2] == "-inf" else float(cursor[2]), text))
-        hz, db, text = max(readings, key=lambda r: r[1])
+            readings.append((float(cursor[1]), -999.0 if cursor[2] == "-inf" else float(cursor[2]), text, x + dx))
+        hz, db, text, at = max(readings, key=lambda r: r[1])
         session.log.write(f"cursor readings: {readings}\n")
         check(abs(hz - 1320) < 40 and -70 < db < -55, f"the loudest reading near 1320 Hz is {text!r}")
-        subprocess.run(["xdotool", "mousemove", str(x), str((top + bottom) // 2)], env=session.env, check=True,
+        subprocess.run(["xdotool", "mousemove", str(at), str((top + bottom) // 2)], env=session.env, check=True,
                        timeout=30)
         time.sleep(0.5)
         session.screenshot("large_spectrum")
