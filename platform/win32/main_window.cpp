@@ -366,7 +366,7 @@ class MainWindowOps final : public WindowOps {
 // The panels' texts for screen readers, a few times a second, and the
 // spectrum's at once when the mouse moves over it (now).
 void UpdatePanelTexts(bool now) {
-  static ULONGLONG last = 0;
+  static ULONGLONG last = 0;  // UI thread only: when the texts were last set
   const ULONGLONG tick = GetTickCount64();
   if (!now && tick - last < 250) return;
   last = tick;
@@ -387,7 +387,7 @@ void MouseAt(HWND window, std::optional<POINT> at) {
   MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&panel), 2);
   std::optional<int> column;
   if (at && PtInRect(&panel, *at)) column = at->x - panel.left;
-  static std::optional<int> shown;
+  static std::optional<int> shown;  // UI thread only: the column the view was last given
   if (column == shown) return;
   shown = column;
   spectrumView.SetCursor(column);

@@ -969,6 +969,27 @@ def case_large_spectrum(session):
         session.wait_for_status(saved_to(windows_path(session.dir / "tone.wav")), '"Saved to: " and the path')
         session.driver("close")
         check(session.wait_for_exit() == 0, "exit code is not 0")
+        # The next start: the same size, and the linear axis chosen, which
+        # puts the middle of the plot at about 12 kHz (a logarithmic one at
+        # about 700 Hz).
+        session.start_app()
+        again = session.rect("spectrum")
+        check((again[2] - again[0], again[3] - again[1]) == (right - left, bottom - top), "the size was not remembered")
+        left, top, right, bottom = again
+        session.driver("click", "start")
+        session.driver("save-as", windows_path(session.dir / "again.wav"))
+        session.wait_for_status(lambda s: s.startswith("Recording... 0:02"), '"Recording..." for 2 s')
+        subprocess.run(["xdotool", "mousemove", str((left + right) // 2), str((top + bottom) // 2)], env=session.env,
+                       check=True, timeout=30)
+        deadline = time.monotonic() + 10
+        while not (cursor := re.search(r"; cursor (\d+\.\d) Hz", session.driver("text", "spectrum"))):
+            check(time.monotonic() < deadline, "no cursor after the restart")
+            time.sleep(0.2)
+        check(9000 < float(cursor[1]) < 15000, f"after the restart the middle reads {cursor[1]} Hz: not linear")
+        session.driver("click", "stop")
+        session.wait_for_status(saved_to(windows_path(session.dir / "again.wav")), '"Saved to: " and the path')
+        session.driver("close")
+        check(session.wait_for_exit() == 0, "exit code is not 0")
     finally:
         for value in ("WindowPlace", "SpectrumView"):
             subprocess.run(["wine", "reg", "delete", r"HKCU\Software\Vellora", "/v", value, "/f"],
