@@ -124,6 +124,20 @@ PanelDrawing SpectrumView::Render() const {
                                       {{plot.left, plot.top}, {plot.left, plot.bottom}, {plot.right, plot.bottom}}});
   if (!hasData) return drawing;
 
+  // The lines under the curve, which stays whole on top of them.
+  const std::optional<std::wstring> readout = CursorText();
+  if (readout) {
+    const int x = g.rect.left + *cursor;
+    drawing.primitives.push_back(Stroke{{PenStyle::Solid, 1, CURSOR_COLOUR}, {{x, plot.top}, {x, plot.bottom}}});
+  }
+  if (shownLevels.peakDbfs > g.level.Floor() || !g.choices.dbfs) {
+    const double x = g.frequency.ToPixel(shownLevels.peakHz);
+    if (x >= 0.0 && x <= plot.right - plot.left) {
+      const int px = plot.left + static_cast<int>(std::lround(x));
+      drawing.primitives.push_back(
+          Stroke{{PenStyle::Solid, ScaleToDpi(1, g.dpi), PEAK_COLOUR}, {{px, plot.top}, {px, plot.bottom}}});
+    }
+  }
   if (holding) {
     Stroke held{{PenStyle::Solid, ScaleToDpi(1, g.dpi), HOLD_COLOUR}, {}};
     held.points.reserve(g.curve.size());
@@ -142,20 +156,10 @@ PanelDrawing SpectrumView::Render() const {
   }
   drawing.primitives.push_back(std::move(curve));
 
-  if (shownLevels.peakDbfs > g.level.Floor() || !g.choices.dbfs) {
-    const double x = g.frequency.ToPixel(shownLevels.peakHz);
-    if (x >= 0.0 && x <= plot.right - plot.left) {
-      const int px = plot.left + static_cast<int>(std::lround(x));
-      drawing.primitives.push_back(
-          Stroke{{PenStyle::Solid, ScaleToDpi(1, g.dpi), PEAK_COLOUR}, {{px, plot.top}, {px, plot.bottom}}});
-    }
-  }
   std::wstring peak = PeakReadout(shownLevels.peakHz, shownLevels.peakDbfs);
   if (frozen) peak += L"   Frozen";
   drawing.primitives.push_back(Label{{g.rect.right - cw, g.rect.top + ScaleToDpi(2, g.dpi)}, PEAK_COLOUR, peak, true});
-  if (const auto readout = CursorText()) {
-    const int x = g.rect.left + *cursor;
-    drawing.primitives.push_back(Stroke{{PenStyle::Solid, 1, CURSOR_COLOUR}, {{x, plot.top}, {x, plot.bottom}}});
+  if (readout) {
     drawing.primitives.push_back(Label{{plot.left, g.rect.top + ScaleToDpi(2, g.dpi)}, AXIS_TEXT_COLOUR, *readout});
   }
   drawing.drewData = true;
