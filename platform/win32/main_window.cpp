@@ -363,20 +363,55 @@ class MainWindowOps final : public WindowOps {
   HWND window;
 };
 
-// The panels' texts for screen readers, a few times a second, and the
-// spectrum's at once when the mouse moves over it (now).
+// The panels' texts for screen readers. A panel answers WM_GETTEXT with
+// what it shows now, rather than being given it with SetWindowTextW, which
+// would repaint the owner-drawn control each time its text changed.
+std::wstring PanelText(HWND panel) {
+  return panel == spectrumPanel ? spectrumView.AccessibleText() : CurrentLevelAccessibleText();
+}
+
+// UI thread only: each panel's window procedure before it answered for its text.
+WNDPROC levelPanelProc = nullptr;
+WNDPROC spectrumPanelProc = nullptr;
+
+LRESULT CALLBACK PanelProc(HWND panel, UINT message, WPARAM wParam, LPARAM lParam) {
+  const WNDPROC original = panel == spectrumPanel ? spectrumPanelProc : levelPanelProc;
+  if (message == WM_GETTEXTLENGTH) return static_cast<LRESULT>(PanelText(panel).size());
+  if (message == WM_GETTEXT) {
+    const std::wstring text = PanelText(panel);
+    const auto room = static_cast<std::size_t>(wParam);
+    if (room == 0) return 0;
+    const std::size_t n = std::min(text.size(), room - 1);
+    auto* buffer = reinterpret_cast<wchar_t*>(lParam);
+    std::copy_n(text.c_str(), n, buffer);
+    buffer[n] = L'\0';
+    return static_cast<LRESULT>(n);
+  }
+  return CallWindowProcW(original, panel, message, wParam, lParam);
+}
+
+void AnswerForPanelTexts() {
+  levelPanelProc = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrW(levelPanel, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(PanelProc)));
+  spectrumPanelProc = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrW(spectrumPanel, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(PanelProc)));
+}
+
+// Screen readers hear that a panel's text changed a few times a second at
+// most, and the spectrum's at once when the mouse moves over it (now).
 void UpdatePanelTexts(bool now) {
-  static ULONGLONG last = 0;  // UI thread only: when the texts were last set
+  static ULONGLONG last = 0;  // UI thread only: when the texts were last told
+  static std::wstring told[2];  // UI thread only: the level's and the spectrum's, as told
   const ULONGLONG tick = GetTickCount64();
   if (!now && tick - last < 250) return;
   last = tick;
-  const auto set = [](HWND panel, const std::wstring& text) {
-    wchar_t shown[256] = L"";
-    GetWindowTextW(panel, shown, static_cast<int>(std::size(shown)));
-    if (text != shown) SetWindowTextW(panel, text.c_str());
-  };
-  set(spectrumPanel, spectrumView.AccessibleText());
-  if (!now) set(levelPanel, CurrentLevelAccessibleText());
+  const HWND panels[2] = {levelPanel, spectrumPanel};
+  for (int i = now ? 1 : 0; i < 2; ++i) {
+    std::wstring text = PanelText(panels[i]);
+    if (text == told[i]) continue;
+    told[i] = std::move(text);
+    NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, panels[i], OBJID_WINDOW, CHILDID_SELF);
+  }
 }
 
 // The mouse at a point of the window's client area: over the spectrum, its
@@ -412,6 +447,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_CREATE:
       windowDpi = WindowDpi(window);
       CreateControls(window);
+      AnswerForPanelTexts();
       ApplyMessageFont();
       mainWindow = ToWindowHandle(window);
       return 0;

@@ -27,6 +27,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <iterator>
 
 #include <cstdio>
 #include <cwchar>
@@ -155,11 +156,18 @@ int wmain(int argc, wchar_t** argv) {
     PrintUtf8(TextOf(GetDlgItem(main, 0)));
     return 0;
   }
-  // A panel's window text, as a screen reader reads it.
+  // A panel's text as a screen reader reads it: WM_GETTEXT sent to it
+  // (GetWindowTextW would read another process's window's stored text).
   if (command == L"text") {
     const int id = ControlId(argument);
     if (id <= 0) return Fail("no such control");
-    PrintUtf8(TextOf(GetDlgItem(main, id)));
+    wchar_t buffer[1024] = L"";
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutW(GetDlgItem(main, id), WM_GETTEXT, std::size(buffer), reinterpret_cast<LPARAM>(buffer),
+                             SMTO_ABORTIFHUNG, 5000, &length)) {
+      return Fail("the panel did not answer for its text");
+    }
+    PrintUtf8(buffer);
     return 0;
   }
   // The clipboard's text: its first line and how many lines it has.
