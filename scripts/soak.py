@@ -28,9 +28,9 @@ from run_e2e import dominant_frequency, program_process, resident_bytes, saved_t
 TONE = 5000
 
 
-def cpu_seconds():
+def cpu_seconds(prefix):
     """User and system time the program's process has used, in seconds."""
-    fields = (program_process() / "stat").read_text().rsplit(")", 1)[1].split()
+    fields = (program_process(prefix) / "stat").read_text().rsplit(")", 1)[1].split()
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
@@ -51,10 +51,10 @@ def main():
         session.wait_for_status(lambda s: s.startswith("Recording... "), '"Recording..."')
         started = time.monotonic()
         print(" min  resident MB  CPU % of a core  file MB  status", flush=True)
-        samples, cpu_before = [], cpu_seconds()
+        samples, cpu_before = [], cpu_seconds(session.prefix)
         for minute in range(1, int(minutes) + 1):
             time.sleep(max(0.0, started + 60 * minute - time.monotonic()))
-            resident, cpu = resident_bytes(), cpu_seconds()
+            resident, cpu = resident_bytes(session.prefix), cpu_seconds(session.prefix)
             samples.append(resident)
             print(f"{minute:4d}  {resident / 1e6:11.1f}  {(cpu - cpu_before) / 60 * 100:15.1f}  "
                   f"{path.stat().st_size / 1e6:7.0f}  {session.status()}", flush=True)

@@ -276,14 +276,19 @@ def tone_case(rate, channels, tone):
     return case
 
 
-def program_process(name=b"Vellora.exe"):
-    """The /proc folder of the process that runs the program: Wine names it
-    after the program in its first argument (its launcher is "wine")."""
+def program_process(prefix, name=b"Vellora.exe"):
+    """The /proc folder of the process that runs the program in that Wine
+    prefix: Wine names it after the program in its first argument (its
+    launcher is "wine"), and cases that run side by side each have a prefix."""
     found = []
+    wanted = b"WINEPREFIX=" + str(prefix).encode()
     for entry in Path("/proc").iterdir():
         try:
+            if not entry.name.isdigit():
+                continue
             command = (entry / "cmdline").read_bytes().split(b"\0")
-            if entry.name.isdigit() and command[0].replace(b"\\", b"/").split(b"/")[-1] == name:
+            if (command[0].replace(b"\\", b"/").split(b"/")[-1] == name
+                    and wanted in (entry / "environ").read_bytes().split(b"\0")):
                 found.append(entry)
         except OSError:
             continue
@@ -291,9 +296,9 @@ def program_process(name=b"Vellora.exe"):
     return found[0]
 
 
-def resident_bytes():
+def resident_bytes(prefix):
     """The resident memory of the process that runs the program."""
-    status = (program_process() / "status").read_text()
+    status = (program_process(prefix) / "status").read_text()
     return int(re.search(r"^VmRSS:\s+(\d+) kB", status, re.M)[1]) * 1024
 
 
@@ -311,9 +316,9 @@ def case_memory_192000(session):
     session.wait_for_status(lambda s: s.startswith("Recording... "), '"Recording..."')
     started = time.monotonic()
     time.sleep(3.0)  # the analysis and the window have what they keep
-    first, first_at = resident_bytes(), time.monotonic()
+    first, first_at = resident_bytes(session.prefix), time.monotonic()
     time.sleep(max(0.0, seconds - (time.monotonic() - started)))
-    last, last_at = resident_bytes(), time.monotonic()
+    last, last_at = resident_bytes(session.prefix), time.monotonic()
     take_bytes = (last_at - first_at) * 192000 * 4
     session.log.write(f"resident {first} then {last} bytes, {last_at - first_at:.1f} s later\n")
     check(last - first < 0.05 * take_bytes + 8e6,
@@ -1244,10 +1249,13 @@ def case_installer(session):
 
 case_installer.session = dict(fresh_prefix=True)
 
+# The longest first, so that the last to end is a short one.
 CASES = {
+    "installer": case_installer,
+    "choose_device": case_choose_device,
+    "memory_192000": case_memory_192000,
     "mono_48000": tone_case(48000, 1, 3000),
     "stereo_44100": tone_case(44100, 2, 5000),
-    "memory_192000": case_memory_192000,
     "non_ascii_name": case_non_ascii_name,
     "unwritable_path": case_unwritable_path,
     "close_while_recording": case_close_while_recording,
@@ -1256,7 +1264,6 @@ CASES = {
     "device_removed": case_device_removed,
     "close_while_starting": case_close_while_starting,
     "status_texts": case_status_texts,
-    "choose_device": case_choose_device,
     "chosen_device_unplugged": case_chosen_device_unplugged,
     "clipping": case_clipping,
     "keyboard": case_keyboard,
@@ -1269,50 +1276,84 @@ CASES = {
     "eight_channel_mic": case_eight_channel_mic,
     "resize": case_resize,
     "large_spectrum": case_large_spectrum,
-    "installer": case_installer,
 }
 
 
+CASE_PASSED, CASE_FAILED, CASE_SKIPPED = 0, 1, 3  # exit codes of one case's run
+
+
+def run_case(name, build_dir, out_dir, prefix):
+    """Runs one case in its own session on that Wine prefix; returns its exit code."""
+    case = CASES[name]
+    started = time.monotonic()
+    try:
+        options = dict(getattr(case, "session", {}))
+        case_prefix = out_dir / name / "wineprefix" if options.pop("fresh_prefix", False) else prefix
+        with Session(name, build_dir, out_dir, case_prefix, **options) as session:
+            def too_long(*_):
+                raise CaseFailure(f"time limit of {CASE_TIME_LIMIT} s exceeded")
+            signal.signal(signal.SIGALRM, too_long)
+            signal.alarm(CASE_TIME_LIMIT)
+            try:
+                case(session)
+            except BaseException:
+                session.screenshot("failure")
+                raise
+            finally:
+                signal.alarm(0)
+        # The folder stays: the Save dialog remembers the last one it
+        # visited and misbehaves when that has gone. The big files go.
+        for tone in (out_dir / name).glob("tone_*.wav"):
+            tone.unlink()
+        print(f"PASS {name} ({time.monotonic() - started:.1f} s)", flush=True)
+        return CASE_PASSED
+    except CaseSkipped as reason:
+        print(f"SKIP {name}: {reason}", flush=True)
+        return CASE_SKIPPED
+    except Exception as error:
+        print(f"FAIL {name}: {error}", flush=True)
+        traceback.print_exc(file=sys.stdout)
+        print(f"     screenshots and logs kept in {out_dir / name}", flush=True)
+        return CASE_FAILED
+
+
 def main():
+    """Runs the cases E2E_JOBS at a time (2 unless set), each in a process of
+    its own. Each of the jobs has a Wine prefix of its own, which its cases
+    share one after the other, as they share a user's settings: a case that
+    changes one puts it back. A case's output is printed whole once it ends."""
+    if sys.argv[1] == "--one":
+        prefix, build_dir, out_dir = (Path(a) for a in sys.argv[2:5])
+        return run_case(sys.argv[5], build_dir, out_dir, prefix)
     build_dir, out_dir = Path(sys.argv[1]).resolve(), Path(sys.argv[2]).resolve()
     chosen = sys.argv[3:] or list(CASES)
+    unknown = [name for name in chosen if name not in CASES]
+    if unknown:
+        print(f"no such case: {', '.join(unknown)}")
+        return 2
     out_dir.mkdir(parents=True, exist_ok=True)
-    prefix = out_dir / "wineprefix"
-    passed, failed, skipped = 0, 0, 0
-    for name in chosen:
-        case = CASES[name]
-        started = time.monotonic()
-        try:
-            options = dict(getattr(case, "session", {}))
-            case_prefix = out_dir / name / "wineprefix" if options.pop("fresh_prefix", False) else prefix
-            with Session(name, build_dir, out_dir, case_prefix, **options) as session:
-                import signal
-
-                def too_long(*_):
-                    raise CaseFailure(f"time limit of {CASE_TIME_LIMIT} s exceeded")
-                signal.signal(signal.SIGALRM, too_long)
-                signal.alarm(CASE_TIME_LIMIT)
-                try:
-                    case(session)
-                except BaseException:
-                    session.screenshot("failure")
-                    raise
-                finally:
-                    signal.alarm(0)
-            passed += 1
-            # The folder stays: the Save dialog remembers the last one it
-            # visited and misbehaves when that has gone. The big files go.
-            for tone in (out_dir / name).glob("tone_*.wav"):
-                tone.unlink()
-            print(f"PASS {name} ({time.monotonic() - started:.1f} s)", flush=True)
-        except CaseSkipped as reason:
-            skipped += 1
-            print(f"SKIP {name}: {reason}", flush=True)
-        except Exception as error:
-            failed += 1
-            print(f"FAIL {name}: {error}", flush=True)
-            traceback.print_exc()
-            print(f"     screenshots and logs kept in {out_dir / name}", flush=True)
+    jobs = max(1, int(os.environ.get("E2E_JOBS", "2")))
+    free = [out_dir / f"wineprefix-{job}" for job in range(jobs)]
+    waiting, running, codes = list(chosen), {}, []
+    while waiting or running:
+        while waiting and free:
+            name, prefix = waiting.pop(0), free.pop(0)
+            output = open(out_dir / f"{name}.out", "w+", encoding="utf-8")
+            process = subprocess.Popen([sys.executable, __file__, "--one", str(prefix), str(build_dir),
+                                        str(out_dir), name], stdout=output, stderr=subprocess.STDOUT)
+            running[process] = (name, prefix, output)
+        ended = next((p for p in running if p.poll() is not None), None)
+        if ended is None:
+            time.sleep(0.2)
+            continue
+        name, prefix, output = running.pop(ended)
+        free.append(prefix)
+        output.seek(0)
+        sys.stdout.write(output.read())
+        sys.stdout.flush()
+        output.close()
+        codes.append(ended.returncode if ended.returncode in (CASE_PASSED, CASE_SKIPPED) else CASE_FAILED)
+    passed, failed, skipped = (codes.count(c) for c in (CASE_PASSED, CASE_FAILED, CASE_SKIPPED))
     print(f"e2e: {passed} passed, {failed} failed, {skipped} skipped")
     return 0 if failed == 0 else 1
 
