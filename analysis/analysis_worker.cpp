@@ -1,33 +1,69 @@
 #include "analysis/analysis_worker.h"
 
 #include <new>
+#include <optional>
+#include <vector>
 #include <exception>
 #include <utility>
 
+#include "analysis/spectrogram_analyser.h"
 #include "analysis/spectrum_analyser.h"
 #include "state/recorder_state.h"
 
 void (*beforeWorkerSleeps)() = nullptr;
 
+namespace {
+
+// Analysis worker only: the spectrogram's columns of samples, handed to the
+// window; the oldest go when it does not take them.
+void PublishColumns(std::vector<SpectrogramColumn>& columns) {
+  if (columns.empty()) return;
+  {
+    std::lock_guard lock(spectrogramMutex);
+    for (SpectrogramColumn& column : columns) spectrogramColumns.push_back(std::move(column));
+    while (spectrogramColumns.size() > SPECTROGRAM_COLUMNS) spectrogramColumns.pop_front();
+  }
+  PostNotification(mainWindow, WM_UPDATE_VISUALS);
+}
+
+}  // namespace
+
 void AnalysisThreadMain() {
+  std::optional<SpectrogramAnalyser> shortAnalysis;
+  std::vector<std::int16_t> samples;
   while (analysisRunning.load()) {
-    AnalysisFrame frame;
+    std::optional<AnalysisFrame> frame;
     {
       std::unique_lock lock(queueMutex);
       queueSignal.wait(lock, [] {
-        if (!frameQueue.empty() || !analysisRunning.load()) return true;
+        if (!frameQueue.empty() || !spectrogramSamples.empty() || !analysisRunning.load()) return true;
         if (beforeWorkerSleeps) beforeWorkerSleeps();
         return false;
       });
       if (!analysisRunning.load()) return;
-      frame = std::move(frameQueue.front());
-      frameQueue.pop();
+      if (!frameQueue.empty()) {
+        frame = std::move(frameQueue.front());
+        frameQueue.pop();
+      }
+      // Exchanged: the recording thread goes on appending to this thread's
+      // emptied buffer, whose storage it keeps.
+      samples.clear();
+      samples.swap(spectrogramSamples);
     }
     try {
-      AnalyseFrame(frame.data(), frame.size(), sampleRate);
+      const std::uint32_t multiple = spectrogramFrameMultiple.load();
+      const std::uint32_t points = multiple == 0 ? 0 : SpectrogramPoints(sampleRate, multiple);
+      if (points == 0) {
+        shortAnalysis.reset();
+      } else if (!samples.empty()) {
+        if (!shortAnalysis || shortAnalysis->Points() != points) shortAnalysis.emplace(points, sampleRate);
+        std::vector<SpectrogramColumn> columns = shortAnalysis->Feed(samples);
+        PublishColumns(columns);
+      }
+      if (frame) AnalyseFrame(frame->data(), frame->size(), sampleRate);
     } catch (const std::bad_alloc&) {
-      // No memory for the working arrays: this frame goes without a
-      // spectrum, and the recording, which needs none, goes on.
+      // No memory for the working arrays: this frame or these columns go
+      // without, and the recording, which needs neither, goes on.
     }
   }
 }

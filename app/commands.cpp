@@ -285,6 +285,15 @@ void OnStart(WindowOps& window) {
     spectrum.clear();
     spectrumLevels = {};
   }
+  {
+    std::lock_guard lock(queueMutex);
+    spectrogramSamples.clear();
+  }
+  {
+    std::lock_guard lock(spectrogramMutex);
+    spectrogramColumns.clear();
+  }
+  spectrogramView.Clear();
 
   phase = Phase::ChoosingFile;
   auto path = Nested([&] { return window.AskSavePath(); });
@@ -441,7 +450,13 @@ void OnDeviceButton(WindowOps& window) {
 }
 
 void OnSpectrumMenu(WindowOps& window, int x, int y) {
-  const auto picked = Nested([&] { return window.ShowSpectrumMenu(SpectrumMenu(spectrumChoices), x, y); });
+  double rate = 0.0;
+  {
+    std::lock_guard lock(spectrumMutex);
+    rate = spectrumLevels.rate;
+  }
+  const auto picked =
+      Nested([&] { return window.ShowSpectrumMenu(SpectrumMenu(spectrumChoices, rate > 0.0 ? rate : 48000.0), x, y); });
   // The view's choices do not depend on the phase: only a window that has
   // gone takes none.
   if (picked.closed) return;
@@ -451,6 +466,7 @@ void OnSpectrumMenu(WindowOps& window, int x, int y) {
       window.InvalidatePanels();
       break;
     case SpectrumPick::Copy: window.CopyText(spectrumView.SpectrumText()); break;
+    case SpectrumPick::CopyPicture: window.CopySpectrumPicture(); break;
     case SpectrumPick::Nothing: break;
   }
 }

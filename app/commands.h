@@ -74,6 +74,8 @@ class WindowOps {
   virtual int ShowSpectrumMenu(const std::vector<SpectrumMenuItem>& items, int x, int y) = 0;
   // OpenClipboard, EmptyClipboard and SetClipboardData(CF_UNICODETEXT).
   virtual void CopyText(const std::wstring& text) = 0;
+  // The spectrum panel as it is drawn, as a picture on the clipboard.
+  virtual void CopySpectrumPicture() = 0;
 };
 
 // Handlers of the user-interface thread, one per message or command.

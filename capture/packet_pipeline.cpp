@@ -183,6 +183,23 @@ struct PeakHold {
   }
 } peakHold;
 
+// Hands the first channel to the spectrogram's analysis. Samples beyond
+// what may wait are not kept: only a worker that has stopped working leaves
+// that many.
+void FeedSpectrogram(std::span<const std::int16_t> converted, std::size_t channels) {
+  {
+    std::lock_guard queueLock(queueMutex);
+    const std::size_t frames = converted.size() / channels;
+    const std::size_t room = SPECTROGRAM_PENDING - std::min(spectrogramSamples.size(), SPECTROGRAM_PENDING);
+    try {
+      for (std::size_t f = 0; f < std::min(frames, room); ++f) spectrogramSamples.push_back(converted[f * channels]);
+    } catch (const std::bad_alloc&) {
+      // The spectrogram misses some of this packet; the take has all of it.
+    }
+  }
+  queueSignal.notify_one();
+}
+
 // Appends the first channel to leftDisplay, trims it to the newest samples
 // and queues an analysis frame when one is due. Caller holds displayMutex.
 void FeedDisplay(std::span<const std::int16_t> converted, std::size_t channels) {
@@ -199,6 +216,8 @@ void FeedDisplay(std::span<const std::int16_t> converted, std::size_t channels) 
     leftDisplay.erase(leftDisplay.begin(),
                       leftDisplay.begin() + static_cast<std::ptrdiff_t>(leftDisplay.size() - DISPLAY_SAMPLES));
   }
+
+  if (spectrogramFrameMultiple.load() != 0) FeedSpectrogram(converted, channels);
 
   const auto now = std::chrono::steady_clock::now();
   if (leftDisplay.size() < DISPLAY_SAMPLES || now - lastAnalysisTime < ANALYSIS_INTERVAL) return;

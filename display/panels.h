@@ -70,7 +70,17 @@ struct Label {
   bool centred = false;
 };
 
-using Primitive = std::variant<FillBackground, FillSolid, Stroke, Label>;
+// An image the view keeps (0x00RRGGBB pixels, rows top-down, `stride`
+// pixels a row) copied to rect: rect's width of it from column sourceLeft,
+// its height from row 0. The image outlives the paint of the drawing.
+struct Bitmap {
+  PanelRect rect;
+  const std::uint32_t* pixels = nullptr;
+  int stride = 0;
+  int sourceLeft = 0;
+};
+
+using Primitive = std::variant<FillBackground, FillSolid, Stroke, Label, Bitmap>;
 
 struct PanelDrawing {
   std::vector<Primitive> primitives;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -22,6 +23,9 @@ struct SpectrumChoices {
   int floorDb = -120;       // the dB axis's bottom: -90, -120 or -150
   bool holdPeaks = false;   // a second trace of each point's highest level
   bool freeze = false;      // the view stops changing; the recording goes on
+  bool spectrogram = false;          // the large view as a spectrogram
+  std::uint32_t frameMultiple = 1;   // the spectrogram's frames: this many times about 5 ms
+  int historySeconds = 10;           // the time across the spectrogram: 2, 5, 10 or 30
   bool operator==(const SpectrumChoices&) const = default;
 };
 

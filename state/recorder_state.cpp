@@ -37,6 +37,10 @@ std::vector<float> spectrum;
 SpectrumLevels spectrumLevels;
 std::vector<float> windowTable;
 std::queue<AnalysisFrame, std::deque<AnalysisFrame>> frameQueue;
+std::atomic<std::uint32_t> spectrogramFrameMultiple{0};
+std::vector<std::int16_t> spectrogramSamples;
+std::mutex spectrogramMutex;
+std::deque<SpectrogramColumn> spectrogramColumns;
 std::thread analysisThread;
 
 namespace {

@@ -165,6 +165,31 @@ struct SpectrumLevels {
   double rate = 0.0;         // of the samples analysed; 0 before any analysis
 };
 extern SpectrumLevels spectrumLevels;
+// One frame of the spectrogram's short analysis: the level of each bin in
+// dBFS (a full-scale sine centred on its bin reads 0).
+struct SpectrogramColumn {
+  std::uint64_t firstSample = 0;  // the take's sample the frame begins with
+  std::uint32_t points = 0;       // the frame's size; it has points / 2 bins
+  double rate = 0.0;
+  std::vector<float> dbfs;
+};
+// The spectrogram's frame size while it is shown, as a multiple of about
+// 5 ms (SpectrogramPoints); 0 while it is not, and nothing is fed to it.
+// Writer: UI thread. Readers: recording thread,
+// per packet; analysis worker, per batch of samples.
+extern std::atomic<std::uint32_t> spectrogramFrameMultiple;
+// Guarded by queueMutex. Producer: recording thread (appends the first
+// channel while spectrogramFrameMultiple is not 0; at most SPECTROGRAM_PENDING
+// samples wait). Consumer: analysis worker (takes them all).
+constexpr std::size_t SPECTROGRAM_PENDING = 1 << 20;
+extern std::vector<std::int16_t> spectrogramSamples;
+// Guarded by spectrogramMutex. Producer: analysis worker (appends; beyond
+// SPECTROGRAM_COLUMNS the oldest are dropped: a window too slow to take
+// them loses columns, never the analysis its samples). Consumer: UI thread
+// (takes them all at each paint; empties it at Start).
+constexpr std::size_t SPECTROGRAM_COLUMNS = 4096;
+extern std::mutex spectrogramMutex;
+extern std::deque<SpectrogramColumn> spectrogramColumns;
 // Analysis worker only; workers never overlap. Filled once per process.
 extern std::vector<float> windowTable;
 // Guarded by queueMutex. Producer: recording thread (at most 4 frames).

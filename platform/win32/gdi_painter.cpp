@@ -46,6 +46,21 @@ struct Painter {
     DeleteObject(pen);
   }
 
+  void operator()(const Bitmap& image) const {
+    const int width = image.rect.right - image.rect.left, height = image.rect.bottom - image.rect.top;
+    if (image.pixels == nullptr || width <= 0 || height <= 0) return;
+    // A top-down 32-bit DIB: the view's rows as they are in memory.
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = image.stride;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    StretchDIBits(dc, image.rect.left, image.rect.top, width, height, image.sourceLeft, 0, width, height, image.pixels,
+                  &info, DIB_RGB_COLORS, SRCCOPY);
+  }
+
   void operator()(const Label& label) const {
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, label.colour);
@@ -103,6 +118,22 @@ class PanelImage {
   // deletes the one it replaces when the DPI changes.
   void ReleaseFont() { SelectObject(dc, originalFont); }
 
+  // A bitmap of its own holding what was drawn last; null if nothing was.
+  HBITMAP Copy(HDC screen) const {
+    if (dc == nullptr) return nullptr;
+    HDC copyDc = CreateCompatibleDC(screen);
+    HBITMAP copy = copyDc != nullptr ? CreateCompatibleBitmap(screen, imageWidth, imageHeight) : nullptr;
+    if (copy != nullptr) {
+      HGDIOBJ previous = SelectObject(copyDc, copy);
+      POINT origin{};
+      GetViewportOrgEx(dc, &origin);
+      BitBlt(copyDc, 0, 0, imageWidth, imageHeight, dc, -origin.x, -origin.y, SRCCOPY);
+      SelectObject(copyDc, previous);
+    }
+    if (copyDc != nullptr) DeleteDC(copyDc);
+    return copy;
+  }
+
  private:
   void Release() {
     if (dc == nullptr) return;
@@ -153,5 +184,7 @@ BOOL DrawSpectrumPanel(const DRAWITEMSTRUCT* item, int dpi) {
   TEXTMETRICW metrics{};
   TextSize text;
   if (GetTextMetricsW(item->hDC, &metrics)) text = {static_cast<int>(metrics.tmAveCharWidth), static_cast<int>(metrics.tmHeight)};
-  return Paint(spectrumImage, item, spectrumView.DrawCurrent(ToPanelRect(item->rcItem), spectrumChoices, text, dpi));
+  return Paint(spectrumImage, item, CurrentSpectrumPanelView(ToPanelRect(item->rcItem), text, dpi));
 }
+
+HBITMAP SpectrumPanelPicture(HDC screen) { return spectrumImage.Copy(screen); }

@@ -8,3 +8,6 @@
 BOOL DrawLevelPanel(const DRAWITEMSTRUCT* item, int dpi);
 BOOL DrawWaveformPanel(const DRAWITEMSTRUCT* item, int dpi);
 BOOL DrawSpectrumPanel(const DRAWITEMSTRUCT* item, int dpi);
+// A copy of the spectrum panel as it was last drawn, for the clipboard;
+// null when it has not been drawn or the system has no bitmap to give.
+HBITMAP SpectrumPanelPicture(HDC screen);

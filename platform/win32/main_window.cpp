@@ -318,8 +318,13 @@ class MainWindowOps final : public WindowOps {
   int ShowSpectrumMenu(const std::vector<SpectrumMenuItem>& items, int x, int y) override {
     HMENU menu = CreatePopupMenu();
     if (menu == nullptr) return -1;
+    // A submenu belongs to its entry once inserted, and goes with the menu.
+    std::vector<HMENU> submenus(items.size(), nullptr);
     for (std::size_t i = 0; i < items.size(); ++i) {
-      if (items[i].separatorBefore) AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+      const int parent = items[i].inSubmenu;
+      HMENU into = parent >= 0 && static_cast<std::size_t>(parent) < i ? submenus[static_cast<std::size_t>(parent)] : menu;
+      if (into == nullptr) continue;
+      if (items[i].separatorBefore) AppendMenuW(into, MF_SEPARATOR, 0, nullptr);
       MENUITEMINFOW item{};
       item.cbSize = sizeof item;
       item.fMask = MIIM_FTYPE | MIIM_STATE | MIIM_ID | MIIM_STRING;
@@ -327,7 +332,13 @@ class MainWindowOps final : public WindowOps {
       item.fState = items[i].checked ? MFS_CHECKED : MFS_UNCHECKED;
       item.wID = static_cast<UINT>(i + 1);
       item.dwTypeData = const_cast<wchar_t*>(items[i].text.c_str());
-      InsertMenuItemW(menu, static_cast<UINT>(GetMenuItemCount(menu)), TRUE, &item);
+      if (items[i].opensSubmenu) {
+        submenus[i] = CreatePopupMenu();
+        if (submenus[i] == nullptr) continue;
+        item.fMask |= MIIM_SUBMENU;
+        item.hSubMenu = submenus[i];
+      }
+      InsertMenuItemW(into, static_cast<UINT>(GetMenuItemCount(into)), TRUE, &item);
     }
     if (x == -1 && y == -1) {  // from the keyboard: at the panel's corner
       RECT panel;
@@ -339,6 +350,19 @@ class MainWindowOps final : public WindowOps {
         TrackPopupMenu(menu, TPM_RETURNCMD | TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON, x, y, 0, window, nullptr));
     DestroyMenu(menu);
     return picked - 1;
+  }
+  void CopySpectrumPicture() override {
+    HDC screen = GetDC(window);
+    HBITMAP picture = screen != nullptr ? SpectrumPanelPicture(screen) : nullptr;
+    if (screen != nullptr) ReleaseDC(window, screen);
+    if (picture == nullptr) return;
+    // The clipboard owns the bitmap once it has taken it.
+    if (OpenClipboard(window)) {
+      EmptyClipboard();
+      if (SetClipboardData(CF_BITMAP, picture) != nullptr) picture = nullptr;
+      CloseClipboard();
+    }
+    if (picture != nullptr) DeleteObject(picture);
   }
   void CopyText(const std::wstring& text) override {
     // 1. The text into memory the clipboard takes over.
@@ -367,7 +391,7 @@ class MainWindowOps final : public WindowOps {
 // what it shows now, rather than being given it with SetWindowTextW, which
 // would repaint the owner-drawn control each time its text changed.
 std::wstring PanelText(HWND panel) {
-  return panel == spectrumPanel ? spectrumView.AccessibleText() : CurrentLevelAccessibleText();
+  return panel == spectrumPanel ? SpectrumPanelText() : CurrentLevelAccessibleText();
 }
 
 // UI thread only: each panel's window procedure before it answered for its text.
@@ -415,17 +439,17 @@ void UpdatePanelTexts(bool now) {
 }
 
 // The mouse at a point of the window's client area: over the spectrum, its
-// column there; elsewhere, none.
+// point there; elsewhere, none.
 void MouseAt(HWND window, std::optional<POINT> at) {
   RECT panel{};
   GetWindowRect(spectrumPanel, &panel);
   MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&panel), 2);
-  std::optional<int> column;
-  if (at && PtInRect(&panel, *at)) column = at->x - panel.left;
-  static std::optional<int> shown;  // UI thread only: the column the view was last given
-  if (column == shown) return;
-  shown = column;
-  spectrumView.SetCursor(column);
+  std::optional<PanelPoint> point;
+  if (at && PtInRect(&panel, *at)) point = PanelPoint{at->x - panel.left, at->y - panel.top};
+  static std::optional<PanelPoint> shown;  // UI thread only: the point the views were last given
+  if (point == shown) return;
+  shown = point;
+  SetSpectrumCursor(point);
   InvalidateRect(spectrumPanel, nullptr, FALSE);
   UpdatePanelTexts(true);
 }

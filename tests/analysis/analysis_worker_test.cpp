@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <new>
 #include <numbers>
+#include <thread>
 
 #include "analysis/spectrum_analyser.h"
 #include "state/recorder_state.h"
@@ -88,6 +89,52 @@ TEST_F(AnalysisWorker, AnalysesQueuedFramesOnceEachInOrder) {
   EXPECT_EQ(posted[2].peakAtPost, 300.0f);
   EXPECT_EQ(Queued(), 0u);
   EXPECT_FALSE(analysisThread.joinable());
+}
+
+// The spectrogram's samples, handed over in pieces while its frames are
+// wanted, come back as columns a half frame apart, none lost and none twice;
+// beyond what the window may leave waiting, the oldest columns go.
+TEST_F(AnalysisWorker, SpectrogramSamplesBecomeColumnsAndTheOldestGoFirst) {
+  sampleRate = 48000;
+  spectrogramFrameMultiple.store(1);  // 256 points, a column every 128 samples
+  const auto feed = [](std::size_t samples) {
+    std::lock_guard lock(queueMutex);
+    spectrogramSamples.insert(spectrogramSamples.end(), samples, std::int16_t{1000});
+    queueSignal.notify_one();
+  };
+  const auto waitForColumns = [](std::size_t count) {
+    for (;;) {
+      {
+        std::lock_guard lock(spectrogramMutex);
+        if (spectrogramColumns.size() >= count) return;
+      }
+      std::this_thread::sleep_for(1ms);
+    }
+  };
+  RunWithWatchdog(
+      [&] {
+        StartAnalysisWorker();
+        for (int i = 0; i < 10; ++i) feed(100);  // 1000 samples: 6 frames
+        waitForColumns(6);
+        feed(128 * 5000);  // 5000 more than the window may leave waiting
+        waitForColumns(SPECTROGRAM_COLUMNS);
+        for (;;) {
+          {
+            std::lock_guard lock(spectrogramMutex);
+            if (spectrogramColumns.back().firstSample == 128 * 5005) break;
+          }
+          std::this_thread::sleep_for(1ms);
+        }
+        StopAnalysisWorker();
+      },
+      60s, "the spectrogram's columns");
+  std::lock_guard lock(spectrogramMutex);
+  ASSERT_EQ(spectrogramColumns.size(), SPECTROGRAM_COLUMNS);
+  for (std::size_t i = 0; i < spectrogramColumns.size(); ++i) {
+    ASSERT_EQ(spectrogramColumns[i].firstSample, 128 * (5006 - SPECTROGRAM_COLUMNS + i)) << i;
+    ASSERT_EQ(spectrogramColumns[i].points, 256u);
+  }
+  EXPECT_TRUE(testNotifier.WaitFor(WM_UPDATE_VISUALS, 1, 1s));
 }
 
 TEST_F(AnalysisWorker, StopWhileAsleepEndsTheWorker) {

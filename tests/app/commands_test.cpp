@@ -147,6 +147,7 @@ class FakeWindow : public WindowOps {
   }
   std::vector<std::wstring> clipboard;
   void CopyText(const std::wstring& text) override { clipboard.push_back(text); }
+  void CopySpectrumPicture() override { clipboard.push_back(L"(picture)"); }
 };
 
 // The message loop of the test: hands posted notifications to their
@@ -973,7 +974,8 @@ TEST_F(Commands, SpectrumMenuChoosesTheViewAndRemembersIt) {
   const auto shown = [&] {
     std::wstring text;
     for (const SpectrumMenuItem& item : window.spectrumMenus.back()) {
-      text += std::wstring(item.separatorBefore ? L"--|" : L"") + (item.checked ? L"[x]" : L"[ ]") + item.text + L"|";
+      text += std::wstring(item.separatorBefore ? L"--|" : L"") + (item.inSubmenu >= 0 ? L"  " : L"") +
+              (item.checked ? L"[x]" : L"[ ]") + item.text + (item.opensSubmenu ? L" >|" : L"|");
     }
     return text;
   };
@@ -981,16 +983,25 @@ TEST_F(Commands, SpectrumMenuChoosesTheViewAndRemembersIt) {
   const struct {
     int pick;
     std::wstring saved;
-  } picks[] = {{1, L"linear dbfs -120 live"}, {3, L"linear normalised -120 live"}, {4, L"linear normalised -90 live"},
-               {7, L"linear normalised -90 hold"}, {8, L"linear normalised -90 hold"}, {0, L"log normalised -90 hold"},
-               {2, L"log dbfs -90 hold"}, {6, L"log dbfs -150 hold"}, {5, L"log dbfs -120 hold"}};
+  } picks[] = {{1, L"linear dbfs -120 live"},        {3, L"linear normalised -120 live"},
+               {4, L"linear normalised -90 live"},   {7, L"linear normalised -90 hold"},
+               {8, L"linear normalised -90 hold"},   {0, L"log normalised -90 hold"},
+               {2, L"log dbfs -90 hold"},            {6, L"log dbfs -150 hold"},
+               {5, L"log dbfs -120 hold"},           {11, L"log dbfs -120 hold spectrogram 1 10"},
+               {15, L"log dbfs -120 hold spectrogram 16 10"}, {18, L"log dbfs -120 hold spectrogram 16 2"},
+               {21, L"log dbfs -120 hold spectrogram 16 30"}};
   OnSpectrumMenu(window, 10, 20);
   EXPECT_EQ(shown(), L"[x]&Logarithmic frequency|[ ]L&inear frequency|--|[x]&dBFS|[ ]&Normalised|--|[ ]-&90 dBFS|"
-                     L"[x]-1&20 dBFS|[ ]-15&0 dBFS|--|[ ]&Hold peaks|[ ]&Freeze|--|[ ]&Copy spectrum|");
+                     L"[x]-1&20 dBFS|[ ]-15&0 dBFS|--|[ ]&Hold peaks|[ ]&Freeze|--|[ ]&Copy spectrum|[ ]Copy &picture|"
+                     L"--|[ ]&Spectrogram|[ ]Spectrogram &resolution >|"
+                     L"  [x]&Time: 256 points, 187.5 Hz, 5.3 ms|  [ ]&Balanced: 1024 points, 46.9 Hz, 21.3 ms|"
+                     L"  [ ]&Frequency: 4096 points, 11.7 Hz, 85.3 ms|  [ ]F&inest frequency: 8192 points, 5.9 Hz, 170.7 ms|"
+                     L"[ ]Spectrogram &time >|  [ ]&2 s|  [ ]&5 s|  [x]&10 s|  [ ]&30 s|");
   for (const auto& p : picks) {
     window.spectrumPick = p.pick;
     OnSpectrumMenu(window, 10, 20);
-    EXPECT_EQ(window.settings[L"SpectrumView"], p.saved) << p.pick;
+    const std::wstring saved = p.saved.find(L" spectrogram ") == std::wstring::npos ? p.saved + L" spectrum 1 10" : p.saved;
+    EXPECT_EQ(window.settings[L"SpectrumView"], saved) << p.pick;
   }
   EXPECT_TRUE(spectrumChoices.freeze);
   OnSpectrumMenu(window, 10, 20);
@@ -998,10 +1009,22 @@ TEST_F(Commands, SpectrumMenuChoosesTheViewAndRemembersIt) {
       << testing::PrintToString(shown());
   spectrumChoices = {};
   OnStartup(window);
-  EXPECT_EQ(spectrumChoices, (SpectrumChoices{true, true, -120, true, false})) << "not remembered";
-  window.settings[L"SpectrumView"] = L"log dbfs -100 hold";
+  EXPECT_EQ(spectrumChoices, (SpectrumChoices{true, true, -120, true, false, true, 16, 30})) << "not remembered";
+  window.settings[L"SpectrumView"] = L"linear dbfs -90 live";
   OnStartup(window);
-  EXPECT_EQ(spectrumChoices, SpectrumChoices{}) << "a spoilt setting is the defaults";
+  EXPECT_EQ(spectrumChoices, (SpectrumChoices{false, true, -90, false, false, false, 1, 10})) << "a setting from before";
+  for (const wchar_t* spoilt : {L"log dbfs -100 hold", L"log dbfs -120 live spectrogram 2 10",
+                                L"log dbfs -120 live spectrogram 1 7", L"log dbfs -120 live spectra 1 10",
+                                L"log dbfs -120 live spectrogram 1 10 x", L"log dbfs -120 live spectrogram"}) {
+    window.settings[L"SpectrumView"] = spoilt;
+    OnStartup(window);
+    EXPECT_EQ(spectrumChoices, SpectrumChoices{}) << "a spoilt setting is the defaults: " << testing::PrintToString(spoilt);
+  }
+  window.spectrumPick = 10;
+  OnSpectrumMenu(window, -1, -1);
+  ASSERT_EQ(window.clipboard.size(), 1u);
+  EXPECT_EQ(window.clipboard[0], L"(picture)");
+  window.clipboard.clear();
 
   window.spectrumPick = 9;
   OnSpectrumMenu(window, -1, -1);

@@ -185,6 +185,27 @@ int wmain(int argc, wchar_t** argv) {
     PrintUtf8(std::to_wstring(lines) + L" " + text.substr(0, text.find(L'\r')));
     return 0;
   }
+  // The clipboard's picture: its width and height, and the colour of its middle pixel.
+  if (command == L"picture") {
+    if (!OpenClipboard(nullptr)) return Fail("the clipboard cannot be opened");
+    std::wstring answer = L"none";
+    if (auto* picture = static_cast<HBITMAP>(GetClipboardData(CF_BITMAP))) {
+      BITMAP info{};
+      if (GetObjectW(picture, sizeof info, &info) != 0) {
+        HDC dc = CreateCompatibleDC(nullptr);
+        HGDIOBJ previous = SelectObject(dc, picture);
+        const COLORREF middle = GetPixel(dc, info.bmWidth / 2, info.bmHeight / 2);
+        SelectObject(dc, previous);
+        DeleteDC(dc);
+        answer = std::to_wstring(info.bmWidth) + L" " + std::to_wstring(info.bmHeight) + L" " +
+                 std::to_wstring(GetRValue(middle)) + L" " + std::to_wstring(GetGValue(middle)) + L" " +
+                 std::to_wstring(GetBValue(middle));
+      }
+    }
+    CloseClipboard();
+    PrintUtf8(answer);
+    return 0;
+  }
   if (command == L"rect") {
     int id = ControlId(argument);
     HWND control = argument == L"client" || argument == L"window" ? main

@@ -191,7 +191,7 @@ class Session:
     # driver prints a message and exits with 2 whenever it fails itself, so
     # that exit came from Wine starting it (whose own messages WINEDEBUG=-all
     # silences). A command that acts is never run twice.
-    QUERIES = frozenset({"status", "rect", "buttons", "focus", "measure", "text", "clipboard"})
+    QUERIES = frozenset({"status", "rect", "buttons", "focus", "measure", "text", "clipboard", "picture"})
     QUERY_ATTEMPTS = 3
 
     def driver(self, *args, timeout=30, check_exit=True):
@@ -294,6 +294,15 @@ class Session:
         subprocess.run(["sox", "-D", "-m", "-v", "1", parts[0], "-v", "1", *parts[1:], "-b", "16", str(mixed)],
                        check=True)
         return self._spawn(["paplay", "-d", "mic", str(mixed)], env=self.env)
+
+    def play_synth(self, name, *synth):
+        """What sox synthesises with those arguments (after "synth"), at the microphone's rate and channels."""
+        tone = self.dir / f"tone_{name}.wav"
+        # The rate given ahead of -n too: sox synthesises at 48 kHz otherwise,
+        # and a tone above 24 kHz folds down.
+        rate = ["-r", str(self.rate), "-c", str(self.channels)]
+        subprocess.run(["sox", "-D", *rate, "-n", *rate, "-b", "16", str(tone), "synth", *map(str, synth)], check=True)
+        return self._spawn(["paplay", "-d", "mic", str(tone)], env=self.env)
 
     def play_tones(self, frequencies, seconds=60):
         """A different tone on each channel of the microphone, in channel order."""

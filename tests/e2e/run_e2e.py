@@ -1001,6 +1001,165 @@ def case_large_spectrum(session):
                            env=session.env, capture_output=True, timeout=60)
 
 
+def menu_keys(session, *keys):
+    """The menu key (Shift+F10) in the window, then the access keys."""
+    window = subprocess.run(["xdotool", "search", "--name", "^Vellora$"], env=session.env, capture_output=True,
+                            text=True, check=True).stdout.split()[0]
+    subprocess.run(["xdotool", "windowfocus", "--sync", window], env=session.env, check=True, timeout=30)
+    subprocess.run(["xdotool", "key", "--delay", "200", "shift+F10"], env=session.env, check=True, timeout=30)
+    session.driver("rect", "menu")  # waits for it
+    subprocess.run(["xdotool", "key", "--delay", "300", *keys], env=session.env, check=True, timeout=30)
+    time.sleep(0.5)
+
+
+SPECTROGRAM_CURSOR = re.compile(r"; cursor (\d+\.\d) Hz, (-?\d+\.\d|-inf) dBFS, (\d+\.\d) s ago$")
+
+
+def spectrogram_reading(session, x, y):
+    """The spectrogram's readout with the mouse at the screen point: (Hz, dBFS, seconds ago)."""
+    subprocess.run(["xdotool", "mousemove", str(x), str(y)], env=session.env, check=True, timeout=30)
+    deadline, last = time.monotonic() + 5, getattr(session, "last_reading", None)
+    while True:
+        text = session.driver("text", "spectrum")
+        cursor = SPECTROGRAM_CURSOR.search(text)
+        if cursor and (text != last or time.monotonic() > deadline):
+            break
+        check(time.monotonic() < deadline, f"no spectrogram cursor at {x}, {y}: {text!r}")
+        time.sleep(0.1)
+    session.last_reading = text
+    db = -999.0 if cursor[2] == "-inf" else float(cursor[2])
+    return float(cursor[1]), db, float(cursor[3])
+
+
+def spectrogram_row(session, x, hz, top, bottom):
+    """The screen row whose readout is nearest the frequency on the
+    logarithmic axis: from an estimate, corrected by what it reads."""
+    y = (top + bottom) // 2
+    for _ in range(4):
+        read, _, _ = spectrogram_reading(session, x, y)
+        if abs(math.log(read / hz)) < 0.01:
+            break
+        # Rows per factor of frequency, from the axis's span (20 Hz to Nyquist).
+        per = (bottom - top) / math.log(session.rate / 2 / 20)
+        y = min(bottom - 2, max(top + 2, y - round(math.log(hz / read) * per)))
+    return y
+
+
+def open_spectrogram(session, history_key):
+    """The window nearly as large as the screen; the spectrogram and its
+    history chosen with the menu's access keys, and remembered."""
+    session.driver("window", "790", "570")
+    menu_keys(session, "s")
+    menu_keys(session, "t", history_key)
+    setting = subprocess.run(["wine", "reg", "query", r"HKCU\Software\Vellora", "/v", "SpectrumView"],
+                             env=session.env, capture_output=True, text=True, timeout=60).stdout
+    check(f"log dbfs -120 live spectrogram 1 {history_key}" in setting, f"the choices were not remembered: {setting!r}")
+
+
+def forget_view(session):
+    for value in ("WindowPlace", "SpectrumView"):
+        subprocess.run(["wine", "reg", "delete", r"HKCU\Software\Vellora", "/v", value, "/f"],
+                       env=session.env, capture_output=True, timeout=60)
+
+
+def case_spectrogram(session):
+    """At 48 kHz, a tone that changes from 1 kHz to 4 kHz 3 s after it
+    starts: with the view frozen, the readout along the two rows finds each
+    tone loud in its own row and quiet in the other's, and the change at
+    the time it happened; the picture goes to the clipboard."""
+    session.start_app()
+    try:
+        open_spectrogram(session, "5")
+        session.driver("click", "start")
+        session.driver("save-as", windows_path(session.dir / "change.wav"))
+        session.wait_for_status(lambda s: s.startswith("Recording... "), '"Recording..."')
+        session.play_synth("change", "3", "sine", "1000", "vol", "0.25", ":", "synth", "30", "sine", "4000", "vol",
+                           "0.25")
+        changed_at = time.monotonic() + 3.0
+        time.sleep(6.0)
+        menu_keys(session, "f")
+        frozen_at = time.monotonic()
+        left, top, right, bottom = session.rect("spectrum")
+        x_now = right - 8 * 7 - 3
+        row_4k = spectrogram_row(session, x_now, 4000, top, bottom)
+        row_1k = spectrogram_row(session, x_now, 1000, top, bottom)
+        check(row_1k > row_4k + 20, f"4 kHz at row {row_4k}, 1 kHz at {row_1k}")
+        readings = []
+        for x in range(x_now, left + 5 * 7 + 40, -12):
+            hz_4k, at_4k, ago = spectrogram_reading(session, x, row_4k)
+            hz_1k, at_1k, ago_1k = spectrogram_reading(session, x, row_1k)
+            check(ago == ago_1k and abs(hz_4k - 4000) < 100 and abs(hz_1k - 1000) < 30,
+                  f"readings at {x}: {hz_4k} Hz {ago} s ago, {hz_1k} Hz {ago_1k} s ago")
+            readings.append((ago, at_4k, at_1k))
+            if ago > 5.0:
+                break
+        session.log.write(f"spectrogram readings (s ago, dBFS at 4 kHz, at 1 kHz): {readings}\n")
+        session.screenshot("spectrogram")
+        # Loud is the tone's -12 dBFS; quiet is well below it.
+        fours = [ago for ago, at_4k, at_1k in readings if at_4k > -25 and at_1k < -60]
+        ones = [ago for ago, at_4k, at_1k in readings if at_1k > -25 and at_4k < -60]
+        check(len(fours) >= 4 and len(ones) >= 4, f"4 kHz alone at {fours} s ago, 1 kHz alone at {ones} s ago")
+        check(max(fours) < min(ones), f"4 kHz at {fours} s ago is not newer than 1 kHz at {ones}")
+        expected = frozen_at - changed_at
+        check(expected - 1.5 < (max(fours) + min(ones)) / 2 < expected + 0.5,
+              f"the change shows {max(fours)} to {min(ones)} s ago; it was about {expected:.1f} s ago")
+        menu_keys(session, "p")
+        picture = session.driver("picture").split()
+        check(len(picture) == 5 and (int(picture[0]), int(picture[1])) == (right - left, bottom - top),
+              f"the clipboard's picture is {picture}, the panel {right - left} x {bottom - top}")
+        session.driver("click", "stop")
+        session.wait_for_status(saved_to(windows_path(session.dir / "change.wav")), '"Saved to: " and the path')
+        session.driver("close")
+        check(session.wait_for_exit() == 0, "exit code is not 0")
+    finally:
+        forget_view(session)
+
+
+def case_bat_calls(session):
+    """At 192 kHz, calls of 10 ms at 50 kHz every 100 ms: on the 2 s
+    spectrogram, frozen, the row at 50 kHz shows each call apart, bright
+    and a few pixels wide, with the dark between them."""
+    session.start_app()
+    try:
+        open_spectrogram(session, "2")
+        session.driver("click", "start")
+        session.driver("save-as", windows_path(session.dir / "calls.wav"))
+        session.wait_for_status(lambda s: s.startswith("Recording... "), '"Recording..."')
+        session.play_synth("calls", "0.01", "sine", "50000", "vol", "0.5", "pad", "0", "0.09", "repeat", "300")
+        time.sleep(4.0)
+        menu_keys(session, "f")
+        left, top, right, bottom = session.rect("spectrum")
+        plot_left, plot_right = left + 5 * 7 + 10, right - 8 * 7 - 3
+        row = spectrogram_row(session, (plot_left + plot_right) // 2, 50000, top, bottom)
+        subprocess.run(["xdotool", "mousemove", str(left - 5), str(top - 5)], env=session.env, check=True, timeout=30)
+        time.sleep(0.5)
+        shot = session.screenshot("bat_calls")
+        line = pixels(shot, (plot_left, row, plot_right, row + 1))
+        bright = [sum(line[(x, 0)]) > 300 for x in range(plot_right - plot_left)]
+        runs, start = [], None
+        for x, on in enumerate(bright + [False]):
+            if on and start is None:
+                start = x
+            elif not on and start is not None:
+                runs.append((start, x - start))
+                start = None
+        session.log.write(f"bright runs along 50 kHz (start, width): {runs}\n")
+        gaps = [b[0] - (a[0] + a[1]) for a, b in zip(runs, runs[1:])]
+        per_call = (plot_right - plot_left) / 2.0 * 0.1  # pixels between calls' starts
+        check(len(runs) >= 12, f"{len(runs)} calls told apart in 2 s: {runs}")
+        check(all(width <= per_call / 3 for _, width in runs), f"calls smeared: {runs}")
+        check(all(gap >= per_call / 2 for gap in gaps), f"calls run together: {runs}")
+        session.driver("click", "stop")
+        session.wait_for_status(saved_to(windows_path(session.dir / "calls.wav")), '"Saved to: " and the path')
+        session.driver("close")
+        check(session.wait_for_exit() == 0, "exit code is not 0")
+    finally:
+        forget_view(session)
+
+
+case_bat_calls.session = dict(rate=192000)
+
+
 def case_choose_device(session):
     """Two microphones: the one picked from the device menu (with the mouse,
     then with the keyboard) is recorded at its own rate and channel count,
@@ -1276,6 +1435,8 @@ CASES = {
     "eight_channel_mic": case_eight_channel_mic,
     "resize": case_resize,
     "large_spectrum": case_large_spectrum,
+    "spectrogram": case_spectrogram,
+    "bat_calls": case_bat_calls,
 }
 
 

@@ -100,9 +100,15 @@ void ResetSharedState() {
     spectrum.clear();
     spectrumLevels = {};
   }
+  spectrogramFrameMultiple.store(0);
+  {
+    std::lock_guard lock(spectrogramMutex);
+    spectrogramColumns.clear();
+  }
   {
     std::lock_guard lock(queueMutex);
     while (!frameQueue.empty()) frameQueue.pop();
+    spectrogramSamples.clear();
   }
   outputPath = L"output.wav";
   testNotifier.Clear();
