@@ -30,6 +30,7 @@ void PublishColumns(std::vector<SpectrogramColumn>& columns) {
 
 void AnalysisThreadMain() {
   std::optional<SpectrogramAnalyser> shortAnalysis;
+  std::uint64_t fed = 0;  // the spectrogram's samples so far
   std::vector<std::int16_t> samples;
   while (analysisRunning.load()) {
     std::optional<AnalysisFrame> frame;
@@ -56,7 +57,10 @@ void AnalysisThreadMain() {
       if (points == 0) {
         shortAnalysis.reset();
       } else if (!samples.empty()) {
-        if (!shortAnalysis || shortAnalysis->Points() != points) shortAnalysis.emplace(points, sampleRate);
+        // A new frame size goes on from the samples the last one had: the
+        // columns stay on the take's time.
+        if (!shortAnalysis || shortAnalysis->Points() != points) shortAnalysis.emplace(points, sampleRate, fed);
+        fed += samples.size();
         std::vector<SpectrogramColumn> columns = shortAnalysis->Feed(samples);
         PublishColumns(columns);
       }

@@ -14,8 +14,9 @@ std::uint32_t SpectrogramPoints(double rate, std::uint32_t multiple) {
                                                static_cast<double>(SPECTROGRAM_MAX_POINTS)));
 }
 
-SpectrogramAnalyser::SpectrogramAnalyser(std::uint32_t framePoints, double framesRate)
-    : points(framePoints), rate(framesRate), window(framePoints), re(framePoints), im(framePoints) {
+SpectrogramAnalyser::SpectrogramAnalyser(std::uint32_t framePoints, double framesRate, std::uint64_t firstSample)
+    : points(framePoints), rate(framesRate), window(framePoints), re(framePoints), im(framePoints),
+      frameStart(firstSample) {
   double sum = 0.0;
   for (std::uint32_t i = 0; i < points; ++i) {
     const double phase = 2.0 * std::numbers::pi * i / (points - 1);

@@ -21,8 +21,9 @@ std::uint32_t SpectrogramPoints(double rate, std::uint32_t multiple);
 
 class SpectrogramAnalyser {
  public:
-  // points: a power of two from SPECTROGRAM_MIN_POINTS to SPECTROGRAM_MAX_POINTS.
-  SpectrogramAnalyser(std::uint32_t points, double rate);
+  // points: a power of two from SPECTROGRAM_MIN_POINTS to SPECTROGRAM_MAX_POINTS;
+  // firstSample: the take's sample that the first one fed is.
+  SpectrogramAnalyser(std::uint32_t points, double rate, std::uint64_t firstSample = 0);
   std::uint32_t Points() const { return points; }
 
   // Takes the next samples of the first channel; returns the columns of

@@ -119,7 +119,10 @@ bool showingSpectrogram = false;
 }  // namespace
 
 PanelDrawing CurrentSpectrumPanelView(PanelRect rect, TextSize text, int dpi) {
-  showingSpectrogram = spectrumChoices.spectrogram && IsLargeSpectrum(rect, dpi);
+  const bool shown = spectrumChoices.spectrogram && IsLargeSpectrum(rect, dpi);
+  // Shown again, it starts afresh: nothing was analysed meanwhile.
+  if (shown && !showingSpectrogram) spectrogramView.Clear();
+  showingSpectrogram = shown;
   // The short analysis runs only while its columns are shown.
   spectrogramFrameMultiple.store(showingSpectrogram ? spectrumChoices.frameMultiple : 0);
   if (showingSpectrogram) return spectrogramView.DrawCurrent(rect, spectrumChoices, text, dpi);

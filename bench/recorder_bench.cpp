@@ -23,6 +23,7 @@
 #include "capture/audio_source.h"
 #include "capture/packet_pipeline.h"
 #include "display/panels.h"
+#include "display/spectrogram_view.h"
 #include "display/spectrum_view.h"
 #include "state/recorder_state.h"
 #include "support/reference_analysis.h"
@@ -239,6 +240,38 @@ void SpectrumPanelBench(benchmark::State& state) {
   spectrum.clear();
 }
 
+// The spectrogram at 1920 x 1000: a paint that takes the frames of one
+// new column and draws the view, after 100 or 2000 columns of history.
+void SpectrogramPanelBench(benchmark::State& state) {
+  SpectrumChoices choices;
+  choices.spectrogram = true;
+  const PanelRect large{0, 0, 1920, 1000};
+  constexpr std::uint32_t POINTS = 256, HOP = POINTS / 2;
+  SpectrogramColumn frame{0, POINTS, 48000.0, std::vector<float>(POINTS / 2)};
+  for (std::size_t k = 0; k < frame.dbfs.size(); ++k) frame.dbfs[k] = -100.0f + static_cast<float>(k % 90);
+  SpectrogramView view;
+  std::uint64_t hop = 0;
+  const auto framesUpTo = [&](double seconds) {
+    std::vector<SpectrogramColumn> frames;
+    for (; static_cast<double>(hop * HOP) < seconds * 48000.0; ++hop) {
+      frames.push_back(frame);
+      frames.back().firstSample = hop * HOP;
+    }
+    return frames;
+  };
+  view.Draw(large, {}, {}, choices, {7, 15}, 96);  // the geometry, to know a column's time
+  const double columnSeconds = 10.0 / 1829.0;     // the plot is 1829 pixels wide at this size
+  double seconds = static_cast<double>(state.range(0)) * columnSeconds;
+  view.Draw(large, framesUpTo(seconds), {}, choices, {7, 15}, 96);
+  for (auto _ : state) {
+    state.PauseTiming();
+    seconds += columnSeconds;
+    std::vector<SpectrogramColumn> next = framesUpTo(seconds);
+    state.ResumeTiming();
+    benchmark::DoNotOptimize(view.Draw(large, std::move(next), {}, choices, {7, 15}, 96));
+  }
+}
+
 double TimeUnitSeconds(benchmark::TimeUnit unit) {
   switch (unit) {
     case benchmark::kNanosecond: return 1e9;
@@ -324,6 +357,8 @@ int main(int argc, char** argv) {
   Register("Panels/level_waveform_spectrum_full", PanelsBench);
   // 0: compact, 340 x 40; 1: large, 1920 x 1000; 2: large, its geometry remade each paint.
   Register("Panels/spectrum", SpectrumPanelBench, {0, 1, 2});
+  // After 100 and after 2000 columns of history.
+  Register("Panels/spectrogram_after_columns", SpectrogramPanelBench, {100, 2000});
 
   benchmark::Initialize(&argc, argv);
   RatioReporter reporter;

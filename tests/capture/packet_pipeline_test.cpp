@@ -216,6 +216,18 @@ TEST_F(PacketPipeline, StereoFloatPacketFeedsTakeAndFirstChannel) {
   ASSERT_EQ(testNotifier.Posted().size(), 1u);
   EXPECT_EQ(testNotifier.Posted()[0].message, WM_UPDATE_VISUALS);
   EXPECT_EQ(testNotifier.Posted()[0].target, TestWindow());
+  EXPECT_TRUE(spectrogramSamples.empty()) << "fed while the spectrogram is not shown";
+
+  // While it is shown, the spectrogram has the first channel of every
+  // packet, up to what may wait for its analysis.
+  spectrogramFrameMultiple.store(1);
+  ASSERT_TRUE(Process(FloatPacket(interleaved, 2), FloatFormat(2, 48000)));
+  ASSERT_TRUE(Process(FloatPacket(interleaved, 2), FloatFormat(2, 48000)));
+  EXPECT_EQ(spectrogramSamples, (std::vector<std::int16_t>{8191, 16383, -24575, 0, 8191, 16383, -24575, 0}));
+  spectrogramSamples.assign(SPECTROGRAM_PENDING - 3, 0);
+  ASSERT_TRUE(Process(FloatPacket(interleaved, 2), FloatFormat(2, 48000)));
+  ASSERT_EQ(spectrogramSamples.size(), SPECTROGRAM_PENDING);
+  EXPECT_EQ(spectrogramSamples.back(), -24575);
 }
 
 TEST_F(PacketPipeline, MonoPcmPacketIsKeptBitForBit) {

@@ -1085,7 +1085,7 @@ def case_spectrogram(session):
         row_1k = spectrogram_row(session, x_now, 1000, top, bottom)
         check(row_1k > row_4k + 20, f"4 kHz at row {row_4k}, 1 kHz at {row_1k}")
         readings = []
-        for x in range(x_now, left + 5 * 7 + 40, -12):
+        for x in range(x_now, left + 5 * 7 + 40, -32):
             hz_4k, at_4k, ago = spectrogram_reading(session, x, row_4k)
             hz_1k, at_1k, ago_1k = spectrogram_reading(session, x, row_1k)
             check(ago == ago_1k and abs(hz_4k - 4000) < 100 and abs(hz_1k - 1000) < 30,
