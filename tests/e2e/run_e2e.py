@@ -1425,6 +1425,10 @@ CASES = {
     "installer": case_installer,
     "choose_device": case_choose_device,
     "memory_192000": case_memory_192000,
+    "spectrogram": case_spectrogram,
+    "bat_calls": case_bat_calls,
+    "large_spectrum": case_large_spectrum,
+    "dpi_144": case_dpi_144,
     "mono_48000": tone_case(48000, 1, 3000),
     "stereo_44100": tone_case(44100, 2, 5000),
     "non_ascii_name": case_non_ascii_name,
@@ -1438,7 +1442,6 @@ CASES = {
     "chosen_device_unplugged": case_chosen_device_unplugged,
     "clipping": case_clipping,
     "keyboard": case_keyboard,
-    "dpi_144": case_dpi_144,
     "killed_while_recording": case_killed_while_recording,
     "session_end": case_session_end,
     "full_disk": case_full_disk,
@@ -1446,9 +1449,6 @@ CASES = {
     "session_end_while_asking": case_session_end_while_asking,
     "eight_channel_mic": case_eight_channel_mic,
     "resize": case_resize,
-    "large_spectrum": case_large_spectrum,
-    "spectrogram": case_spectrogram,
-    "bat_calls": case_bat_calls,
 }
 
 
