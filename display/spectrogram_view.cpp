@@ -138,7 +138,7 @@ void SpectrogramView::Fit(PanelRect rect, double rate, std::uint32_t points, con
       const auto oldAge = static_cast<int>(std::lround(age * g.timeline.samplesPerColumn / old.timeline.samplesPerColumn));
       if (oldAge >= filled) break;
       ++keptColumns;
-      const int from = ((head - oldAge) % width + width) % width, to = w - 1 - age;
+      const int from = SpectrogramTimeline::SlotOf(oldAge, head, width), to = w - 1 - age;
       for (int y = 0; y < h; ++y) {
         const int row = oldRow[static_cast<std::size_t>(y)];
         if (row >= 0) kept[static_cast<std::size_t>(y * w + to)] = levels[static_cast<std::size_t>(row * width + from)];
@@ -195,7 +195,7 @@ void SpectrogramView::Add(const SpectrogramColumn& column) {
     return;  // older than the history
   }
   newestSample = std::max(newestSample, centre);
-  const int slot = SpectrogramTimeline::SlotOf(index, newest, head, width);
+  const int slot = SpectrogramTimeline::SlotOf(newest - index, head, width);
   const float floorDb = static_cast<float>(geometry.choices.floorDb);
   // A column that covers several frames shows each frequency's loudest.
   for (int y = 0; y < height; ++y) {
@@ -294,7 +294,7 @@ std::optional<std::wstring> SpectrogramView::CursorText() const {
   const int y = geometry.rect.top + cursor->y - geometry.plot.top;
   if (x < 0 || x >= width || y < 0 || y >= height) return std::nullopt;
   const int age = width - 1 - x;
-  const float db = age < filled ? levels[static_cast<std::size_t>(y * width + (((head - age) % width) + width) % width)]
+  const float db = age < filled ? levels[static_cast<std::size_t>(y * width + SpectrogramTimeline::SlotOf(age, head, width))]
                                 : SILENCE;
   const double hz = geometry.frequency.ToHz(height - y - 0.5);
   const double seconds = age * geometry.timeline.samplesPerColumn / (geometry.rate > 0.0 ? geometry.rate : DEFAULT_RATE);

@@ -27,10 +27,9 @@ struct SpectrogramTimeline {
   std::int64_t ColumnOf(std::uint64_t centreSample) const {
     return static_cast<std::int64_t>(static_cast<double>(centreSample) / samplesPerColumn);
   }
-  // The ring's slot of column index i, for a ring whose slot `head` holds index `newest`.
-  static int SlotOf(std::int64_t i, std::int64_t newest, int head, int width) {
-    const std::int64_t back = newest - i;
-    return static_cast<int>(((head - back) % width + width) % width);
+  // The ring's slot of the column `age` columns older than the one in slot `head`.
+  static int SlotOf(std::int64_t age, int head, int width) {
+    return static_cast<int>(((head - age) % width + width) % width);
   }
 };
 

@@ -106,7 +106,7 @@ TEST(SpectrogramView, RingSlotsCountBackFromTheNewest) {
     std::int64_t index, newest;
     int head, width, slot;
   } rows[] = {{10, 10, 3, 8, 3}, {9, 10, 3, 8, 2}, {7, 10, 3, 8, 0}, {6, 10, 3, 8, 7}, {3, 10, 3, 8, 4}, {0, 0, 0, 1, 0}};
-  for (const auto& r : rows) EXPECT_EQ(SpectrogramTimeline::SlotOf(r.index, r.newest, r.head, r.width), r.slot);
+  for (const auto& r : rows) EXPECT_EQ(SpectrogramTimeline::SlotOf(r.newest - r.index, r.head, r.width), r.slot);
   const SpectrogramTimeline line{700, 2.0 * 48000 / 700};
   EXPECT_EQ(line.ColumnOf(0), 0);
   EXPECT_EQ(line.ColumnOf(138), 1);  // 137.14 samples a column

@@ -1056,6 +1056,29 @@ def open_spectrogram(session, history_key, seconds):
     check(f"log dbfs -120 live spectrogram 1 {seconds}" in setting, f"the choices were not remembered: {setting!r}")
 
 
+def record_frozen_spectrogram(session, history_key, seconds, name, listen, *synth):
+    """The program recording into NAME.wav on the spectrogram of that
+    history, while sox's synth arguments play, frozen `listen` seconds
+    later; returns the take's path."""
+    session.start_app()
+    open_spectrogram(session, history_key, seconds)
+    path = session.dir / f"{name}.wav"
+    session.driver("click", "start")
+    session.driver("save-as", windows_path(path))
+    session.wait_for_status(lambda s: s.startswith("Recording... "), '"Recording..."')
+    session.play_synth(name, *synth)
+    time.sleep(listen)
+    menu_keys(session, "f")
+    return path
+
+
+def stop_and_close(session, path):
+    session.driver("click", "stop")
+    session.wait_for_status(saved_to(windows_path(path)), '"Saved to: " and the path')
+    session.driver("close")
+    check(session.wait_for_exit() == 0, "exit code is not 0")
+
+
 def forget_view(session):
     for value in ("WindowPlace", "SpectrumView"):
         subprocess.run(["wine", "reg", "delete", r"HKCU\Software\Vellora", "/v", value, "/f"],
@@ -1082,16 +1105,9 @@ def case_spectrogram(session):
     frozen, the readout finds each tone loud in its own row and quiet in the
     other's; along the two rows the 1 kHz lasts 3 s of the time axis and
     the 4 kHz begins where it ends. The picture goes to the clipboard."""
-    session.start_app()
     try:
-        open_spectrogram(session, "1", 10)
-        session.driver("click", "start")
-        session.driver("save-as", windows_path(session.dir / "change.wav"))
-        session.wait_for_status(lambda s: s.startswith("Recording... "), '"Recording..."')
-        session.play_synth("change", "3", "sine", "1000", "vol", "0.25", ":", "synth", "30", "sine", "4000", "vol",
-                           "0.25")
-        time.sleep(5.5)
-        menu_keys(session, "f")
+        path = record_frozen_spectrogram(session, "1", 10, "change", 5.5, "3", "sine", "1000", "vol", "0.25", ":",
+                                         "synth", "30", "sine", "4000", "vol", "0.25")
         left, top, right, bottom = session.rect("spectrum")
         x_now = right - 8 * 7 - 3
         row_4k = spectrogram_row(session, x_now, 4000, top, bottom)
@@ -1127,10 +1143,7 @@ def case_spectrogram(session):
         picture = session.driver("picture").split()
         check(len(picture) == 5 and (int(picture[0]), int(picture[1])) == (right - left, bottom - top),
               f"the clipboard's picture is {picture}, the panel {right - left} x {bottom - top}")
-        session.driver("click", "stop")
-        session.wait_for_status(saved_to(windows_path(session.dir / "change.wav")), '"Saved to: " and the path')
-        session.driver("close")
-        check(session.wait_for_exit() == 0, "exit code is not 0")
+        stop_and_close(session, path)
     finally:
         forget_view(session)
 
@@ -1139,15 +1152,9 @@ def case_bat_calls(session):
     """At 192 kHz, calls of 10 ms at 50 kHz every 100 ms: on the 2 s
     spectrogram, frozen, the row at 50 kHz shows each call apart, bright
     and a few pixels wide, with the dark between them."""
-    session.start_app()
     try:
-        open_spectrogram(session, "2", 2)
-        session.driver("click", "start")
-        session.driver("save-as", windows_path(session.dir / "calls.wav"))
-        session.wait_for_status(lambda s: s.startswith("Recording... "), '"Recording..."')
-        session.play_synth("calls", "0.01", "sine", "50000", "vol", "0.5", "pad", "0", "0.09", "repeat", "300")
-        time.sleep(4.0)
-        menu_keys(session, "f")
+        path = record_frozen_spectrogram(session, "2", 2, "calls", 4.0, "0.01", "sine", "50000", "vol", "0.5", "pad",
+                                         "0", "0.09", "repeat", "300")
         left, top, right, bottom = session.rect("spectrum")
         plot_left, plot_right = left + 5 * 7 + 10, right - 8 * 7 - 3
         row = spectrogram_row(session, (plot_left + plot_right) // 2, 50000, top, bottom)
@@ -1161,10 +1168,7 @@ def case_bat_calls(session):
         check(len(runs) >= 12, f"{len(runs)} calls told apart in 2 s: {runs}")
         check(all(width <= per_call / 3 for _, width in runs), f"calls smeared: {runs}")
         check(all(gap >= per_call / 2 for gap in gaps), f"calls run together: {runs}")
-        session.driver("click", "stop")
-        session.wait_for_status(saved_to(windows_path(session.dir / "calls.wav")), '"Saved to: " and the path')
-        session.driver("close")
-        check(session.wait_for_exit() == 0, "exit code is not 0")
+        stop_and_close(session, path)
     finally:
         forget_view(session)
 
